@@ -1,0 +1,36 @@
+#pragma once
+// File-to-file inflater: one zlib stream in a file becomes one plain file.
+#include <cstdio>
+#include <zlib.h>
+
+class StreamInflater : public z_stream {
+  public:
+    StreamInflater();
+    virtual ~StreamInflater() = default;
+
+    // Hooks; the base class does nothing with them.
+    virtual void ReportProgress(int percent);
+    virtual void ReportStatus(const char* text);
+
+    // 0 on success, -7 when aborted, -1 when a write failed, else zlib's
+    // result; a file that cannot be opened gives a non-zero result too.
+    int Run(const char* inputPath, const char* outputPath);
+
+    int ProgressPercent() const;
+
+  protected:
+    int abortRequested;
+    FILE* input;
+    FILE* output;
+    int32_t inputLength;
+    int lastResult;
+    unsigned char inputBuffer[4096];
+    unsigned char outputBuffer[4096];
+
+  private:
+    unsigned RefillInput();
+    unsigned DrainOutput();
+};
+
+// Unpacks the zlib stream in inputPath into outputPath; result as Run.
+int InflateFile(const char* inputPath, const char* outputPath);

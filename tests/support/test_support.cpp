@@ -1,0 +1,183 @@
+#include "tests/support/test_support.h"
+
+#include "package/resource_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+std::string BinPath(const std::string& name) { return std::string(TEST_BIN_DIR) + "\\" + name; }
+
+void RemoveTree(const std::string& path) {
+    std::string base = path;
+    if (!base.empty() && base.back() == '\\')
+        base.pop_back();
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((base + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0)
+                continue;
+            std::string child = base + "\\" + found.cFileName;
+            SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else
+                DeleteFileA(child.c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    SetFileAttributesA(base.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryA(base.c_str());
+}
+
+std::string MakeScratchDir(const std::string& name, const std::string& base) {
+    std::string dir = base;
+    if (!dir.empty() && dir.back() != '\\')
+        dir += '\\';
+    dir += name;
+    RemoveTree(dir);
+    CreateDirectoryA(dir.c_str(), nullptr);
+    return dir + "\\";
+}
+
+bool WriteBytes(const std::string& path, const std::string& bytes) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()),
+                                         &written, nullptr);
+    CloseHandle(file);
+    return ok && written == bytes.size();
+}
+
+bool ReadBytes(const std::string& path, std::string* bytes) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD size = GetFileSize(file, nullptr);
+    bytes->assign(size, '\0');
+    DWORD read = 0;
+    BOOL ok = size == 0 || ReadFile(file, &(*bytes)[0], size, &read, nullptr);
+    CloseHandle(file);
+    return ok && read == size;
+}
+
+bool PathExists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+PackageFileTimes MakeTimes(uint32_t seed) {
+    // 2012-09-13 00:00 UTC as a FILETIME, plus whole seconds per seed.
+    const uint64_t base = 129919104000000000ull + static_cast<uint64_t>(seed) * 10000000ull * 3601;
+    auto at = [&](uint64_t offset) {
+        uint64_t t = base + offset * 10000000ull;
+        return PackageFileTime{static_cast<uint32_t>(t), static_cast<uint32_t>(t >> 32)};
+    };
+    return PackageFileTimes{at(0), at(60), at(120)};
+}
+
+std::string SampleConfigText() {
+    return "2012-2-3\r\n"
+           "[INFO]\r\nAppName=澜枢软件\r\nAppVersion=v2.0.0.1\r\n"
+           "[SHORTCUT]\r\nStartMenu=1\r\nDesktop=1\r\nQuickStart=1\r\n"
+           "[SETUP]\r\n;注册程序到添加删除程序管理\r\nProgramMg=1\r\nDB2=1\r\n"
+           ";软件目录\r\nTagFolder=澜枢软件\r\n;服务器目录\r\nVirSer=VTRServer\r\n"
+           ";客户端目录\r\nVirCli=VTRClient\r\n;数据库目录\r\nVirDB=VTRServer\\Mysql\r\n";
+}
+
+TestPackage SmallSamplePackage() {
+    TestPackage package;
+    package.Settings.ServerProgram = "VTRServer.exe";
+    package.Settings.ClientProgram = "VTRClient.exe";
+    package.Config = SampleConfigText();
+    uint32_t seed = 1;
+    auto add = [&](PackageGroup group, const char* path, std::string bytes) {
+        package.Files.push_back(TestFile{group, path, std::move(bytes), MakeTimes(seed++)});
+    };
+    add(PackageGroup::Server, "VTRServer.exe", std::string(5000, 'S'));
+    add(PackageGroup::Server, "conf\\server.ini", "[server]\r\nport=8600\r\n");
+    add(PackageGroup::Client, "VTRClient.exe", std::string(7000, 'C'));
+    add(PackageGroup::Client, "empty.dat", "");
+    add(PackageGroup::Database, "bin\\mysqld.exe", std::string(3000, 'M'));
+    add(PackageGroup::Database, "data\\mysql\\user.frm", "frm bytes");
+    return package;
+}
+
+void BuildBlobs(const TestPackage& package, std::vector<uint8_t>* index,
+                std::vector<uint8_t>* payload) {
+    PackageBuilder builder;
+    std::string error;
+    ASSERT_TRUE(builder.Begin(package.Settings, &error)) << error;
+    for (const TestFile& file : package.Files) {
+        ASSERT_TRUE(builder.AddFile(file.Group, file.RelativePath, file.Bytes.data(),
+                                    file.Bytes.size(), file.Times, 9, &error))
+            << error;
+    }
+    *index = builder.Index();
+    *payload = builder.Payload();
+}
+
+bool WriteTestSetup(const TestPackage& package, const std::string& outputExe,
+                    const std::vector<uint8_t>* indexOverride,
+                    const std::vector<uint8_t>* payloadOverride) {
+    std::vector<uint8_t> index, payload;
+    BuildBlobs(package, &index, &payload);
+    if (indexOverride)
+        index = *indexOverride;
+    if (payloadOverride)
+        payload = *payloadOverride;
+    PackageBlob payloadBlob{payload.data(), payload.size(), package.IncludePayload};
+    PackageBlob indexBlob{index.data(), index.size(), package.IncludeIndex};
+    PackageBlob configBlob{package.Config.data(), package.Config.size(), package.IncludeConfig};
+    std::string error;
+    bool ok = WriteSetupProgram(BinPath("setup.exe").c_str(), outputExe.c_str(), payloadBlob,
+                                indexBlob, configBlob, &error);
+    EXPECT_TRUE(ok) << error;
+    return ok;
+}
+
+int RunProcess(const std::string& commandLine, DWORD timeoutMs,
+               const std::vector<std::string>& extraEnvironment, const std::string& workingDir) {
+    std::string environment;
+    if (!extraEnvironment.empty()) {
+        char* current = GetEnvironmentStringsA();
+        for (const char* p = current; *p; p += strlen(p) + 1) {
+            bool overridden = false;
+            for (const std::string& entry : extraEnvironment) {
+                size_t nameLength = entry.find('=') + 1;
+                overridden |= _strnicmp(p, entry.c_str(), nameLength) == 0;
+            }
+            if (!overridden)
+                environment.append(p, strlen(p) + 1);
+        }
+        FreeEnvironmentStringsA(current);
+        for (const std::string& entry : extraEnvironment)
+            environment.append(entry.c_str(), entry.size() + 1);
+        environment.push_back('\0');
+    }
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::string line = commandLine;
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0,
+                        environment.empty() ? nullptr : &environment[0],
+                        workingDir.empty() ? nullptr : workingDir.c_str(), &startup, &process))
+        return -1;
+    CloseHandle(process.hThread);
+    int result;
+    if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, 5000);
+        result = -2;
+    } else {
+        DWORD code = 0;
+        GetExitCodeProcess(process.hProcess, &code);
+        result = static_cast<int>(code);
+    }
+    CloseHandle(process.hProcess);
+    return result;
+}

@@ -1,0 +1,64 @@
+#pragma once
+// Helpers shared by the test programs: scratch folders, files, packages
+// built into real setup programs, and child processes.
+#include "package/package_writer.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// A fresh, empty folder for one test: <base>\<name>\ (with trailing backslash).
+// The default base is the test drive D:, a folder of the build tree.
+std::string MakeScratchDir(const std::string& name, const std::string& base = TEST_INSTALL_DRIVE);
+void RemoveTree(const std::string& path);
+
+bool WriteBytes(const std::string& path, const std::string& bytes);
+bool ReadBytes(const std::string& path, std::string* bytes);
+bool PathExists(const std::string& path);
+
+// One file of a test package.
+struct TestFile {
+    PackageGroup Group;
+    std::string RelativePath; // GBK
+    std::string Bytes;
+    PackageFileTimes Times;
+};
+
+// Distinct, recognisable times for a test file.
+PackageFileTimes MakeTimes(uint32_t seed);
+
+struct TestPackage {
+    PackageSettings Settings;
+    std::vector<TestFile> Files;
+    std::string Config; // INI text as stored (GBK); empty leaves the resource out
+    bool IncludeConfig = true;
+    bool IncludeIndex = true;
+    bool IncludePayload = true;
+};
+
+// The shipped configuration's values, in GBK with CR LF line ends.
+std::string SampleConfigText();
+
+// A small package with all three groups, subfolders and an empty file.
+TestPackage SmallSamplePackage();
+
+// Builds index and payload with PackageBuilder (throws on error via gtest).
+void BuildBlobs(const TestPackage& package, std::vector<uint8_t>* index,
+                std::vector<uint8_t>* payload);
+
+// Writes a setup program built from bin\setup.exe with the package's resources.
+// indexOverride / payloadOverride replace the built blobs when not null.
+bool WriteTestSetup(const TestPackage& package, const std::string& outputExe,
+                    const std::vector<uint8_t>* indexOverride = nullptr,
+                    const std::vector<uint8_t>* payloadOverride = nullptr);
+
+// Runs a command line and waits up to timeoutMs; returns the exit code, or
+// -1 when it could not start, -2 on time-out (the child is then killed).
+// extraEnvironment entries ("NAME=value") are added to the inherited ones.
+int RunProcess(const std::string& commandLine, DWORD timeoutMs = 60000,
+               const std::vector<std::string>& extraEnvironment = {},
+               const std::string& workingDir = "");
+
+// Path of a built program in the bin folder.
+std::string BinPath(const std::string& name);

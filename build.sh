@@ -142,10 +142,10 @@ run_tests() {
     warm_wine
     log "running tests"
     local status=0
-    ctest --test-dir "$TEST_DIR" --output-on-failure --timeout 600 "$@" || status=$?
     if [ -f "$BUILD_ROOT/i686/bin/setup.exe" ]; then
         LC_ALL=C "$ROOT/tools/check_product.sh" "$BUILD_ROOT/i686/bin/setup.exe" || status=1
     fi
+    ctest --test-dir "$TEST_DIR" --output-on-failure --timeout 600 "$@" || status=$?
     return $status
 }
 

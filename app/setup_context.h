@@ -8,10 +8,10 @@
 #include "package/package_format.h"
 
 struct SetupContext {
-    HWND MainWindow;    // the wizard frame
-    HWND LogList;       // installing page's log list (1024)
-    HWND StatusLine;    // installing page's status text (1026)
-    HFONT CaptionFont;  // bold caption font of the page shown
+    HWND MainWindow;   // the wizard frame
+    HWND LogList;      // installing page's log list (1024)
+    HWND StatusLine;   // installing page's status text (1026)
+    HFONT CaptionFont; // bold caption font of the page shown
     HANDLE WorkerThread;
     HANDLE CancelEvent; // null until the user confirms cancelling
     char WorkDir[260];

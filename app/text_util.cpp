@@ -6,8 +6,10 @@
 size_t GbkBoundaryAtOrBelow(const char* text, size_t limit) {
     size_t i = 0;
     while (i < limit && text[i] != '\0') {
-        size_t step = (IsGbkLeadByte(static_cast<unsigned char>(text[i])) && text[i + 1] != '\0') ? 2 : 1;
-        if (i + step > limit)
+        size_t step = IsGbkLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
+        // A lead byte whose trail byte is missing or beyond the limit is a
+        // half character: it is left out.
+        if (i + step > limit || (step == 2 && text[i + 1] == '\0'))
             break;
         i += step;
     }
@@ -22,7 +24,8 @@ size_t FormatBoundedV(char* buf, size_t capacity, const char* format, va_list ar
         buf[0] = '\0';
         return 0;
     }
-    size_t stored = static_cast<size_t>(wanted) < capacity ? static_cast<size_t>(wanted) : capacity - 1;
+    size_t stored =
+        static_cast<size_t>(wanted) < capacity ? static_cast<size_t>(wanted) : capacity - 1;
     // vsnprintf cuts at a byte; move back so no half character remains.
     size_t cut = GbkBoundaryAtOrBelow(buf, stored);
     buf[cut] = '\0';

@@ -23,7 +23,9 @@ size_t CopyBounded(char* buf, size_t capacity, const char* src);
 size_t AppendBounded(char* buf, size_t capacity, const char* src);
 
 // True when byte b starts a GBK double-byte character.
-inline bool IsGbkLeadByte(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
+inline bool IsGbkLeadByte(unsigned char b) {
+    return b >= 0x81 && b <= 0xFE;
+}
 
 // The largest length <= limit that does not split a double-byte character of
 // the NUL-terminated GBK text.

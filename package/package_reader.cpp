@@ -86,8 +86,8 @@ PackageFault PackageView::Validate(uint32_t* entryOut) const {
     if (!HasHeader())
         return PackageFault::kIndexTooSmall;
     PackageHeader h = Header();
-    uint64_t count = static_cast<uint64_t>(h.ServerEntryCount) + h.ClientEntryCount +
-                     h.DatabaseEntryCount;
+    uint64_t count =
+        static_cast<uint64_t>(h.ServerEntryCount) + h.ClientEntryCount + h.DatabaseEntryCount;
     if (sizeof(PackageHeader) + count * sizeof(PackageEntry) != indexSize_)
         return PackageFault::kIndexSizeMismatch;
     for (uint32_t i = 0; i < count; ++i) {

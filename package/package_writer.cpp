@@ -42,12 +42,12 @@ bool PackageBuilder::Begin(const PackageSettings& settings, std::string* error) 
     header_.ClientRunFlag = settings.ClientRun ? 1 : 0;
     bool ok = CopyField(header_.ServerProgram, sizeof header_.ServerProgram, settings.ServerProgram,
                         "server program name", error) &&
-              CopyField(header_.ClientProgram, sizeof header_.ClientProgram,
-                        settings.ClientProgram, "client program name", error) &&
-              CopyField(header_.ServerRunArgs, sizeof header_.ServerRunArgs,
-                        settings.ServerRunArgs, "server run arguments", error) &&
-              CopyField(header_.ClientRunArgs, sizeof header_.ClientRunArgs,
-                        settings.ClientRunArgs, "client run arguments", error);
+              CopyField(header_.ClientProgram, sizeof header_.ClientProgram, settings.ClientProgram,
+                        "client program name", error) &&
+              CopyField(header_.ServerRunArgs, sizeof header_.ServerRunArgs, settings.ServerRunArgs,
+                        "server run arguments", error) &&
+              CopyField(header_.ClientRunArgs, sizeof header_.ClientRunArgs, settings.ClientRunArgs,
+                        "client run arguments", error);
     return ok;
 }
 
@@ -67,8 +67,7 @@ static std::string LastComponent(const std::string& path) {
 
 bool PackageBuilder::AddCompressed(PackageGroup group, const std::string& relativePath,
                                    uint64_t size, const PackageFileTimes& times,
-                                   const uint8_t* stream, size_t streamLength,
-                                   std::string* error) {
+                                   const uint8_t* stream, size_t streamLength, std::string* error) {
     int groupIndex = static_cast<int>(group);
     if (groupIndex < lastGroup_) {
         *error = "entries must be added server first, then client, then database: " + relativePath;
@@ -91,8 +90,8 @@ bool PackageBuilder::AddCompressed(PackageGroup group, const std::string& relati
     memset(&entry, 0, sizeof entry);
     if (!CopyField(entry.RelativePath, sizeof entry.RelativePath, relativePath, "relative path",
                    error) ||
-        !CopyField(entry.FileName, sizeof entry.FileName, LastComponent(relativePath),
-                   "file name", error))
+        !CopyField(entry.FileName, sizeof entry.FileName, LastComponent(relativePath), "file name",
+                   error))
         return false;
     entry.Ordinal = static_cast<uint32_t>(entries_.size());
     entry.CreationTime = times.Creation;
@@ -111,9 +110,9 @@ bool PackageBuilder::AddCompressed(PackageGroup group, const std::string& relati
     return true;
 }
 
-bool PackageBuilder::AddFile(PackageGroup group, const std::string& relativePath,
-                             const void* data, size_t size, const PackageFileTimes& times,
-                             int level, std::string* error) {
+bool PackageBuilder::AddFile(PackageGroup group, const std::string& relativePath, const void* data,
+                             size_t size, const PackageFileTimes& times, int level,
+                             std::string* error) {
     std::vector<uint8_t> stream;
     if (!CompressZlib(data, size, level, &stream)) {
         *error = "compression failed: " + relativePath;

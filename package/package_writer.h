@@ -36,8 +36,8 @@ class PackageBuilder {
                        const PackageFileTimes& times, const uint8_t* stream, size_t streamLength,
                        std::string* error);
     // Compresses data and adds it.
-    bool AddFile(PackageGroup group, const std::string& relativePath, const void* data,
-                 size_t size, const PackageFileTimes& times, int level, std::string* error);
+    bool AddFile(PackageGroup group, const std::string& relativePath, const void* data, size_t size,
+                 const PackageFileTimes& times, int level, std::string* error);
 
     // The index as it stands: header and every entry added so far.
     const std::vector<uint8_t>& Index() const;

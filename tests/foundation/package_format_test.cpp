@@ -101,9 +101,9 @@ TEST(PackageView, RefusesDamagedIndexes) {
 
     std::vector<uint8_t> hugeCount = index;
     reinterpret_cast<PackageHeader*>(hugeCount.data())->ServerEntryCount = 0xFFFFFFFFu;
-    EXPECT_EQ(PackageView(hugeCount.data(), hugeCount.size(), payload.data(), payload.size())
-                  .Validate(),
-              PackageFault::kIndexSizeMismatch);
+    EXPECT_EQ(
+        PackageView(hugeCount.data(), hugeCount.size(), payload.data(), payload.size()).Validate(),
+        PackageFault::kIndexSizeMismatch);
 
     PackageView truncatedPayload(index.data(), index.size(), payload.data(), payload.size() - 1);
     uint32_t bad = 0;
@@ -113,9 +113,9 @@ TEST(PackageView, RefusesDamagedIndexes) {
     std::vector<uint8_t> farOffset = index;
     PackageEntry* entries = reinterpret_cast<PackageEntry*>(farOffset.data() + 600);
     entries[0].PayloadOffset = 0xFFFFFFF0u;
-    EXPECT_EQ(PackageView(farOffset.data(), farOffset.size(), payload.data(), payload.size())
-                  .Validate(),
-              PackageFault::kStreamOutsidePayload);
+    EXPECT_EQ(
+        PackageView(farOffset.data(), farOffset.size(), payload.data(), payload.size()).Validate(),
+        PackageFault::kStreamOutsidePayload);
 }
 
 TEST(PackageView, RelativePathRules) {

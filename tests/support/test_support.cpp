@@ -6,7 +6,9 @@
 
 #include <cstring>
 
-std::string BinPath(const std::string& name) { return std::string(TEST_BIN_DIR) + "\\" + name; }
+std::string BinPath(const std::string& name) {
+    return std::string(TEST_BIN_DIR) + "\\" + name;
+}
 
 void RemoveTree(const std::string& path) {
     std::string base = path;
@@ -47,8 +49,8 @@ bool WriteBytes(const std::string& path, const std::string& bytes) {
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD written = 0;
-    BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()),
-                                         &written, nullptr);
+    BOOL ok = bytes.empty() ||
+              WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     CloseHandle(file);
     return ok && written == bytes.size();
 }

@@ -1,0 +1,187 @@
+#include "app/setup_context.h"
+#include "app/startup.h"
+#include "package/package_resources.h"
+#include "tests/support/setup_runner.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+struct StartupCase {
+    std::string Dir;  // scratch folder of the test
+    std::string Temp; // the program's TEMP
+    std::string Exe;
+};
+
+StartupCase MakeCase(const std::string& name) {
+    StartupCase c;
+    c.Dir = MakeScratchDir(name);
+    c.Temp = c.Dir + "temp\\";
+    CreateDirectoryA(c.Temp.c_str(), nullptr);
+    c.Exe = c.Dir + "setup-under-test.exe";
+    return c;
+}
+
+// The single work folder made in temp, and the files in it.
+std::vector<std::string> ListNames(const std::string& pattern) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0)
+            names.push_back(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+bool IsUpperHex(const std::string& text) {
+    for (char c : text) {
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
+            return false;
+    }
+    return true;
+}
+
+const char kDamaged[] = "安装包已损坏，无法安装。";
+
+TEST(Startup, WritesTheWorkFolderAndTheConfigurationCopy) {
+    StartupCase c = MakeCase("startup_ini");
+    TestPackage package = SmallSamplePackage();
+    ASSERT_TRUE(WriteTestSetup(package, c.Exe));
+    SetupRunResult run = RunSetupProgram(c.Exe, c.Temp);
+    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_TRUE(run.BoxTexts.empty());
+
+    std::vector<std::string> folders = ListNames(c.Temp + "*");
+    ASSERT_EQ(folders.size(), 1u);
+    const std::string& folder = folders[0];
+    ASSERT_EQ(folder.size(), 12u);
+    EXPECT_EQ(folder.substr(0, 4), "MDPX");
+    EXPECT_TRUE(IsUpperHex(folder.substr(4)));
+    EXPECT_LE(strtoul(folder.substr(4).c_str(), nullptr, 16), 0x0125E227ul);
+
+    std::vector<std::string> files = ListNames(c.Temp + folder + "\\*");
+    ASSERT_EQ(files.size(), 1u);
+    const std::string& ini = files[0];
+    ASSERT_EQ(ini.size(), 12u);
+    EXPECT_TRUE(IsUpperHex(ini.substr(0, 8)));
+    EXPECT_EQ(ini.substr(6), "00.tmp");
+    std::string written;
+    ASSERT_TRUE(ReadBytes(c.Temp + folder + "\\" + ini, &written));
+    EXPECT_EQ(written, package.Config) << "the resource is written byte for byte";
+}
+
+TEST(Startup, ConfigurationSizeBoundary) {
+    // A damaged index shows the box only once the configuration test passed,
+    // so the box tells the two sides of the boundary apart.
+    std::vector<uint8_t> shortIndex(100, 0);
+    for (size_t size : {3u, 4u}) {
+        StartupCase c = MakeCase("startup_config" + std::to_string(size));
+        TestPackage package = SmallSamplePackage();
+        package.Config = std::string(size, 'x');
+        ASSERT_TRUE(WriteTestSetup(package, c.Exe, &shortIndex));
+        SetupRunResult run = RunSetupProgram(c.Exe, c.Temp);
+        EXPECT_EQ(run.ExitCode, 0);
+        EXPECT_EQ(run.BoxTexts.size(), size == 4 ? 1u : 0u) << size << " bytes";
+        EXPECT_FALSE(run.SawWizard);
+    }
+}
+
+TEST(Startup, MissingResourcesAndATwoByteIndexEndSilently) {
+    struct Variant {
+        const char* Name;
+        bool Config, Index;
+        size_t IndexSize;
+    } variants[] = {
+        {"noconfig", false, true, 0}, {"noindex", true, false, 0}, {"twobyteindex", true, true, 2}};
+    for (const Variant& v : variants) {
+        StartupCase c = MakeCase(std::string("startup_") + v.Name);
+        TestPackage package = SmallSamplePackage();
+        package.IncludeConfig = v.Config;
+        package.IncludeIndex = v.Index;
+        std::vector<uint8_t> index(v.IndexSize, 1);
+        ASSERT_TRUE(WriteTestSetup(package, c.Exe, v.IndexSize ? &index : nullptr));
+        SetupRunResult run = RunSetupProgram(c.Exe, c.Temp);
+        EXPECT_EQ(run.ExitCode, 0) << v.Name;
+        EXPECT_TRUE(run.BoxTexts.empty()) << v.Name;
+        EXPECT_FALSE(run.SawWizard) << v.Name;
+    }
+}
+
+// Each damaged shape of the index is refused with the box and no wizard.
+TEST(Startup, DamagedPackagesShowTheBoxAndNoWizard) {
+    TestPackage package = SmallSamplePackage();
+    std::vector<uint8_t> goodIndex, goodPayload;
+    BuildBlobs(package, &goodIndex, &goodPayload);
+    auto entry = [](std::vector<uint8_t>& index, int i) {
+        return reinterpret_cast<PackageEntry*>(index.data() + 600 + 560 * i);
+    };
+    struct Damage {
+        const char* Name;
+        std::vector<uint8_t> Index;
+        std::vector<uint8_t> Payload;
+    };
+    std::vector<Damage> damages;
+    damages.push_back(
+        {"short", std::vector<uint8_t>(goodIndex.begin(), goodIndex.begin() + 3), goodPayload});
+    damages.push_back(
+        {"599", std::vector<uint8_t>(goodIndex.begin(), goodIndex.begin() + 599), goodPayload});
+    Damage counts{"counts", goodIndex, goodPayload};
+    reinterpret_cast<PackageHeader*>(counts.Index.data())->ClientEntryCount = 7;
+    damages.push_back(counts);
+    Damage offset{"offset", goodIndex, goodPayload};
+    entry(offset.Index, 1)->PayloadOffset = static_cast<uint32_t>(goodPayload.size());
+    damages.push_back(offset);
+    damages.push_back(
+        {"truncated", goodIndex, std::vector<uint8_t>(goodPayload.begin(), goodPayload.end() - 4)});
+    for (const char* path :
+         {"..\\..\\evil.dll", "\\windows\\evil.dll", "C:\\evil.dll", "a\\.\\b", ""}) {
+        Damage bad{path, goodIndex, goodPayload};
+        char* field = entry(bad.Index, 2)->RelativePath;
+        memset(field, 0, 260);
+        strcpy(field, path);
+        damages.push_back(bad);
+    }
+    int n = 0;
+    for (Damage& damage : damages) {
+        StartupCase c = MakeCase("startup_damaged" + std::to_string(n++));
+        ASSERT_TRUE(WriteTestSetup(package, c.Exe, &damage.Index, &damage.Payload));
+        SetupRunResult run = RunSetupProgram(c.Exe, c.Temp);
+        EXPECT_EQ(run.ExitCode, 0) << damage.Name;
+        ASSERT_EQ(run.BoxTexts.size(), 1u) << damage.Name;
+        EXPECT_EQ(run.BoxTexts[0], kDamaged) << damage.Name;
+        EXPECT_FALSE(run.SawWizard) << damage.Name;
+    }
+}
+
+TEST(Startup, CopiesTheHeaderByteForByte) {
+    std::string dir = MakeScratchDir("startup_header");
+    std::string exe = dir + "setup-under-test.exe";
+    TestPackage package = SmallSamplePackage();
+    package.Settings.ClientRunArgs = "Client args";
+    ASSERT_TRUE(WriteTestSetup(package, exe));
+    std::vector<uint8_t> index, payload;
+    BuildBlobs(package, &index, &payload);
+
+    HMODULE module = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr);
+    SetPackageModule(module);
+    SetEnvironmentVariableA("TMP", dir.c_str());
+    SetEnvironmentVariableA("TEMP", dir.c_str());
+    // This test program holds no wizard template, so start-up returns after
+    // preparing everything the wizard would be given.
+    EXPECT_EQ(RunSetup(GetModuleHandleA(nullptr)), 0);
+    EXPECT_EQ(memcmp(&g_SetupContext.Header, index.data(), 600), 0);
+    EXPECT_EQ(strncmp(g_SetupContext.WorkDir, dir.c_str(), dir.size()), 0);
+    EXPECT_TRUE(PathExists(g_SetupContext.ConfigPath));
+    SetPackageModule(nullptr);
+    FreeLibrary(module);
+}
+
+} // namespace

@@ -1,0 +1,105 @@
+#include "tests/support/setup_runner.h"
+
+#include "resources/resource_ids.h"
+
+#include <cstring>
+
+namespace {
+
+struct EnumState {
+    DWORD ProcessId;
+    std::vector<HWND>* Windows;
+};
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM param) {
+    EnumState* state = reinterpret_cast<EnumState*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == state->ProcessId)
+        state->Windows->push_back(window);
+    return TRUE;
+}
+
+std::string BuildEnvironment(const std::string& tempDir) {
+    std::string environment;
+    char* current = GetEnvironmentStringsA();
+    for (const char* p = current; *p; p += strlen(p) + 1) {
+        if (_strnicmp(p, "TEMP=", 5) != 0 && _strnicmp(p, "TMP=", 4) != 0)
+            environment.append(p, strlen(p) + 1);
+    }
+    FreeEnvironmentStringsA(current);
+    environment += "TEMP=" + tempDir + '\0';
+    environment += "TMP=" + tempDir + '\0';
+    environment.push_back('\0');
+    return environment;
+}
+
+} // namespace
+
+std::vector<HWND> ProcessWindows(DWORD processId) {
+    std::vector<HWND> windows;
+    EnumState state{processId, &windows};
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&state));
+    return windows;
+}
+
+std::string WindowText(HWND window) {
+    char text[1024] = {};
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+bool IsMessageBox(HWND window) {
+    char className[32] = {};
+    GetClassNameA(window, className, sizeof className);
+    return strcmp(className, "#32770") == 0 && GetDlgItem(window, 0xFFFF) != nullptr &&
+           GetDlgItem(window, IDC_HEADER_BAND) == nullptr;
+}
+
+SetupRunResult RunSetupProgram(const std::string& exe, const std::string& tempDir,
+                               DWORD timeoutMs) {
+    SetupRunResult result;
+    std::string environment = BuildEnvironment(tempDir);
+    std::string commandLine = "\"" + exe + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, &environment[0],
+                        nullptr, &startup, &process))
+        return result;
+    CloseHandle(process.hThread);
+    DWORD started = GetTickCount();
+    std::vector<HWND> answered;
+    while (WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT) {
+        if (GetTickCount() - started > timeoutMs) {
+            TerminateProcess(process.hProcess, 99);
+            WaitForSingleObject(process.hProcess, 5000);
+            CloseHandle(process.hProcess);
+            result.ExitCode = -2;
+            return result;
+        }
+        for (HWND window : ProcessWindows(process.dwProcessId)) {
+            if (!IsWindowVisible(window))
+                continue;
+            bool seen = false;
+            for (HWND done : answered)
+                seen |= done == window;
+            if (seen)
+                continue;
+            if (IsMessageBox(window)) {
+                result.BoxTexts.push_back(WindowText(GetDlgItem(window, 0xFFFF)));
+                PostMessageA(window, WM_COMMAND, IDOK, 0);
+                answered.push_back(window);
+            } else if (GetDlgItem(window, IDC_HEADER_BAND) != nullptr) {
+                result.SawWizard = true;
+                PostMessageA(window, WM_CLOSE, 0, 0);
+                answered.push_back(window);
+            }
+        }
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    result.ExitCode = static_cast<int>(code);
+    return result;
+}

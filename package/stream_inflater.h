@@ -1,19 +1,27 @@
 #pragma once
 // File-to-file inflater: one zlib stream in a file becomes one plain file.
+#include <cstdint>
 #include <cstdio>
 #include <zlib.h>
 
 class StreamInflater : public z_stream {
   public:
+    // Results besides zlib's own codes.
+    static constexpr int kWriteFailed = -1;
+    static constexpr int kAborted = -7;
+    static constexpr int kOpenFailed = -8;
+
     StreamInflater();
     virtual ~StreamInflater() = default;
+    StreamInflater(const StreamInflater&) = delete;
+    StreamInflater& operator=(const StreamInflater&) = delete;
 
     // Hooks; the base class does nothing with them.
     virtual void ReportProgress(int percent);
     virtual void ReportStatus(const char* text);
 
     // 0 on success, -7 when aborted, -1 when a write failed, else zlib's
-    // result; a file that cannot be opened gives a non-zero result too.
+    // result; a file that cannot be opened gives kOpenFailed.
     int Run(const char* inputPath, const char* outputPath);
 
     int ProgressPercent() const;

@@ -18,12 +18,12 @@ log() { printf '==> %s\n' "$*" >&2; }
 
 APT_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libz-mingw-w64-dev
     wine wine32:i386 wine64 xvfb xauth fonts-wqy-microhei imagemagick x11-utils
-    zip unzip ninja-build cmake)
+    zip unzip ninja-build cmake bc)
 
 install_packages() {
     local missing=0
     for tool in i686-w64-mingw32-g++-posix x86_64-w64-mingw32-g++-posix /usr/lib/wine/wine64 \
-        Xvfb xauth import xwininfo zip unzip ninja cmake; do
+        Xvfb xauth import xwininfo zip unzip ninja cmake bc; do
         command -v "$tool" >/dev/null 2>&1 || missing=1
     done
     [ -f /usr/i686-w64-mingw32/lib/libz.a ] || missing=1

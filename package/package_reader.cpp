@@ -71,6 +71,10 @@ bool IsSafeRelativePath(const char* field, size_t fieldSize) {
             i += 2; // a trail byte 0x5C is part of the character, not a separator
             continue;
         }
+        // Characters no Windows file name may hold; a wildcard would also
+        // make the existence probe match other files.
+        if (!end && (b < 0x20 || strchr("<>\"|?*", b) != nullptr))
+            return false;
         if (end || b == '\\' || b == '/') {
             size_t componentLength = i - componentStart;
             if (componentLength == 0 || IsDotComponent(field + componentStart, componentLength))

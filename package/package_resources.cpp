@@ -4,9 +4,13 @@
 
 static HMODULE g_packageModule;
 
-void SetPackageModule(HMODULE module) { g_packageModule = module; }
+void SetPackageModule(HMODULE module) {
+    g_packageModule = module;
+}
 
-HMODULE PackageModule() { return g_packageModule ? g_packageModule : GetModuleHandleA(nullptr); }
+HMODULE PackageModule() {
+    return g_packageModule ? g_packageModule : GetModuleHandleA(nullptr);
+}
 
 ResourceBytes LoadPackageResource(int id) {
     ResourceBytes bytes;

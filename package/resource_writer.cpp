@@ -29,8 +29,8 @@ bool WriteSetupProgram(const char* templateExe, const char* outputExe, const Pac
     struct {
         const PackageBlob* blob;
         int id;
-    } parts[] = {{&payload, kPayloadResourceId}, {&index, kIndexResourceId},
-                 {&config, kConfigResourceId}};
+    } parts[] = {
+        {&payload, kPayloadResourceId}, {&index, kIndexResourceId}, {&config, kConfigResourceId}};
     for (const auto& part : parts) {
         if (!part.blob->Present)
             continue;

@@ -9,7 +9,7 @@ export WINEDLLOVERRIDES="winemenubuilder.exe=d"
 export HOME="$SETUP_BUILD_DIR/winehome"
 # Code page 936; Chinese file names also need the glibc locale to exist.
 export LOCPATH="$SETUP_BUILD_DIR/locale"
-export LC_ALL=zh_CN.UTF-8
+{ export LC_ALL=zh_CN.UTF-8; } 2>/dev/null
 unset LANGUAGE
 # Hosts whose kernel cannot run 32-bit code cannot start wine32; the 64-bit
 # loader then runs the 64-bit twin of the programs.

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Benchmarks, run by ./build.sh bench with the test build's folder:
+#   installation by the worker against the floor (inflate in memory, one
+#   write per file) and against native unzip; then the package builder.
+# Medians over RUNS runs (default 5), printed as "key: value" lines.
+set -euo pipefail
+BUILD_DIR=$1
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+RUNS=${RUNS:-5}
+SETUP_BUILD_DIR=$BUILD_DIR
+. "$ROOT/tools/wine-env.sh"
+BENCH="$BUILD_DIR/bench"
+mkdir -p "$BENCH"
+
+winpath() { echo "Z:${1//\//\\}"; }
+median() { sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
+now() { date +%s.%N; }
+
+# The generated package-shaped tree (deterministic).
+if [ ! -x "$BENCH/make_bench_data" ] || [ "$ROOT/tools/bench_data/make_bench_data.cpp" -nt "$BENCH/make_bench_data" ]; then
+    g++ -O2 -std=c++17 -o "$BENCH/make_bench_data" "$ROOT/tools/bench_data/make_bench_data.cpp"
+fi
+if [ ! -f "$BENCH/data/.complete" ]; then
+    rm -rf "$BENCH/data"
+    "$BENCH/make_bench_data" "$BENCH/data" >/dev/null
+    touch "$BENCH/data/.complete"
+fi
+rm -f "$BENCH/data/.complete.tmp"
+
+wineserver -p >/dev/null 2>&1 || true
+"$SETUP_WINE" cmd /c exit >/dev/null 2>&1 || true
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+
+SETUP="$BENCH/bench-setup.exe"
+"$BUILD_DIR/wine-run.sh" "$BUILD_DIR/bin/setup-pack.exe" build \
+    --config "$(winpath "$ROOT/sample/setup.ini")" \
+    --server "$(winpath "$BENCH/data/server")" --client "$(winpath "$BENCH/data/client")" \
+    --database "$(winpath "$BENCH/data/database")" \
+    --server-program "$(cd "$BENCH/data/server" && ls | head -1)" \
+    --client-program "$(cd "$BENCH/data/client" && ls | head -1)" \
+    --no-server-run --no-client-run -o "$(winpath "$SETUP")" >/dev/null
+
+install_once() { # mode -> prints seconds and peak
+    local target="$BUILD_DIR/drive_d/bench-install"
+    rm -rf "$target" "$BENCH/work"
+    "$BUILD_DIR/wine-run.sh" "$BUILD_DIR/bin/bench-install.exe" "$1" "$(winpath "$SETUP")" \
+        'D:\bench-install\' "$(winpath "$BENCH/work")\\"
+}
+
+: >"$BENCH/install.txt"
+: >"$BENCH/floor.txt"
+: >"$BENCH/unzip.txt"
+(cd "$BENCH/data" && rm -f ../data.zip && zip -q -r ../data.zip server client database)
+for _ in $(seq "$RUNS"); do
+    install_once worker >>"$BENCH/install.txt"
+    install_once floor >>"$BENCH/floor.txt"
+    rm -rf "$BENCH/unzipped"
+    start=$(now)
+    unzip -q -o "$BENCH/data.zip" -d "$BENCH/unzipped"
+    echo "seconds: $(echo "$(now) - $start" | bc -l)" >>"$BENCH/unzip.txt"
+done
+rm -rf "$BUILD_DIR/drive_d/bench-install" "$BENCH/unzipped"
+
+pick() { grep "^$1:" "$2" | awk '{print $2}' | median; }
+install_s=$(pick seconds "$BENCH/install.txt")
+floor_s=$(pick seconds "$BENCH/floor.txt")
+unzip_s=$(pick seconds "$BENCH/unzip.txt")
+bytes=$(pick bytes "$BENCH/install.txt")
+peak=$(pick peak_mb "$BENCH/install.txt")
+echo "install_seconds: $install_s"
+echo "floor_seconds: $floor_s"
+echo "install_vs_floor_ratio: $(echo "scale=3; $install_s / $floor_s" | bc -l)"
+echo "unzip_seconds: $(printf '%.4f' "$unzip_s")"
+echo "install_vs_unzip_ratio: $(echo "scale=3; $install_s / $unzip_s" | bc -l)"
+echo "install_mb_per_s: $(echo "scale=1; $bytes / 1048576 / $install_s" | bc -l)"
+echo "install_peak_mb: $peak"
+
+if [ -x "$ROOT/tools/bench_pack.sh" ]; then
+    "$ROOT/tools/bench_pack.sh" "$BUILD_DIR" "$BENCH/data"
+fi

@@ -1,8 +1,102 @@
 #!/usr/bin/env bash
-# Runs the sample setup program in the build's Wine prefix.
+# Shows the sample setup program. With a usable display the wizard is simply
+# run for the user; without one, an Xvfb screen is started, the wizard is
+# driven through every page, each page is saved as a PNG in <build>/demo/,
+# and what the installation left behind is printed.
+#   tools/demo.sh <build dir>
 set -euo pipefail
-BUILD_DIR=$1
+BUILD_DIR=$(cd "$1" && pwd)
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
 SETUP_BUILD_DIR=$BUILD_DIR
-. "$(dirname "$0")/wine-env.sh"
-"$SETUP_WINE" "$BUILD_DIR/bin/sample-setup.exe"
-echo "sample-setup.exe exited with $?"
+# shellcheck source=tools/wine-env.sh
+. "$ROOT/tools/wine-env.sh" 2>/dev/null
+SAMPLE="$BUILD_DIR/bin/sample-setup.exe"
+DRIVER="$BUILD_DIR/bin/wizard-driver.exe"
+SHOTS="$BUILD_DIR/demo"
+DRIVE_D="$BUILD_DIR/drive_d"
+INSTALLED="$DRIVE_D/澜枢软件"
+SERVICES=("VTR NetWork Mysql" "VTR Personal Mysql")
+
+if [ -n "${DISPLAY:-}" ] && LC_ALL=C xdpyinfo >/dev/null 2>&1; then
+    "$SETUP_WINE" "$SAMPLE"
+    echo "sample-setup.exe exited with $?"
+    exit 0
+fi
+
+XVFB_PID=
+cleanup() {
+    for service in "${SERVICES[@]}"; do
+        "$SETUP_WINE" sc stop "$service" >/dev/null 2>&1 || true
+        "$SETUP_WINE" sc delete "$service" >/dev/null 2>&1 || true
+    done
+    wineserver -k >/dev/null 2>&1 || true
+    [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+for n in $(seq 90 140); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 50); do
+        LC_ALL=C xdpyinfo >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+    LC_ALL=C xdpyinfo >/dev/null 2>&1 && break
+    kill "$XVFB_PID" 2>/dev/null || true
+    XVFB_PID=
+done
+[ -n "$XVFB_PID" ] || { echo "demo.sh: cannot start Xvfb" >&2; exit 1; }
+
+rm -rf "$SHOTS" "$INSTALLED"
+mkdir -p "$SHOTS"
+WORK="$BUILD_DIR/demo-run"
+rm -rf "$WORK" && mkdir -p "$WORK"
+wineserver -p >/dev/null 2>&1 || true
+"$SETUP_WINE" cmd /c exit >/dev/null 2>&1 || true
+
+# The driver prints "SHOT <name>" and waits for a line; the picture is taken
+# here, of the whole screen, so message boxes are in it too.
+WORK_WIN="Z:${WORK//\//\\}"
+coproc DRIVER_PROC { "$SETUP_WINE" "$DRIVER" "$SAMPLE" "$WORK_WIN" 2>/dev/null; }
+DRIVER_PID=$DRIVER_PROC_PID
+status=0
+while IFS= read -r line <&"${DRIVER_PROC[0]}"; do
+    line=${line%$'\r'}
+    if [[ $line == SHOT\ * ]]; then
+        sleep 0.5
+        LC_ALL=C import -window root -crop 520x420+252+174 +repage "$SHOTS/${line#SHOT }.png" ||
+            LC_ALL=C import -window root "$SHOTS/${line#SHOT }.png"
+        echo go >&"${DRIVER_PROC[1]}"
+    else
+        printf '  %s\n' "$(printf '%s' "$line" | iconv -f GBK -t UTF-8 2>/dev/null || printf '%s' "$line")"
+    fi
+done
+wait "$DRIVER_PID" || status=$?
+
+echo
+echo "Screenshots in $SHOTS:"
+ls -1 "$SHOTS" | sed 's/^/  /'
+echo
+echo "Installed tree ($INSTALLED):"
+(cd "$DRIVE_D" && find "澜枢软件" | LC_ALL=C sort | sed 's/^/  /') 2>/dev/null || echo "  (nothing)"
+echo
+echo "Shortcuts:"
+find "$WINEPREFIX/drive_c" -name '*.lnk' -newer "$SHOTS/1-welcome.png" 2>/dev/null | sed "s|$WINEPREFIX/||; s/^/  /" || true
+echo
+echo "Services:"
+"$SETUP_WINE" net start 2>/dev/null | iconv -f GBK -t UTF-8 2>/dev/null | grep -i 'VTR' | sed 's/^/  /' || echo "  (none running)"
+echo
+echo "Set-up runs' records:"
+for record in "$WORK/setup-runs.log" "$WORK/errlog.log"; do
+    if [ -f "$record" ]; then
+        echo "  $(basename "$record"):"
+        iconv -f GBK -t UTF-8 "$record" 2>/dev/null | sed 's/^/    /' || sed 's/^/    /' "$record"
+    fi
+done
+find "$DRIVE_D/澜枢软件" -name 'setup-runs.log' 2>/dev/null | while read -r record; do
+    echo "  $record:"
+    sed 's/^/    /' "$record"
+done
+exit $status

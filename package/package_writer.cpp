@@ -35,6 +35,7 @@ bool PackageBuilder::Begin(const PackageSettings& settings, std::string* error) 
     memset(&header_, 0, sizeof header_);
     entries_.clear();
     payload_.clear();
+    payloadLength_ = 0;
     lastGroup_ = 0;
     header_.Reserved0 = 1;
     header_.Reserved1 = 1;
@@ -65,24 +66,24 @@ static std::string LastComponent(const std::string& path) {
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-bool PackageBuilder::AddCompressed(PackageGroup group, const std::string& relativePath,
-                                   uint64_t size, const PackageFileTimes& times,
-                                   const uint8_t* stream, size_t streamLength, std::string* error) {
+bool PackageBuilder::Record(PackageGroup group, const std::string& relativePath, uint64_t size,
+                            const PackageFileTimes& times, uint64_t streamLength,
+                            std::string* error) {
     int groupIndex = static_cast<int>(group);
     if (groupIndex < lastGroup_) {
         *error = "entries must be added server first, then client, then database: " + relativePath;
         return false;
     }
-    if (size > 0xFFFFFFFFull) {
+    if (size > limits_.MaxFileSize) {
         *error = "file of 4 GiB or more: " + relativePath;
         return false;
     }
-    if (payload_.size() + streamLength > 0xFFFFFFFFull) {
+    if (payloadLength_ + streamLength > limits_.MaxPayloadSize) {
         *error = "payload would pass the 32-bit offsets at: " + relativePath;
         return false;
     }
     uint32_t* totals[] = {&header_.ServerBytes, &header_.ClientBytes, &header_.DatabaseBytes};
-    if (static_cast<uint64_t>(*totals[groupIndex]) + size > 0xFFFFFFFFull) {
+    if (static_cast<uint64_t>(*totals[groupIndex]) + size > limits_.MaxGroupBytes) {
         *error = "group byte total would pass 32 bits at: " + relativePath;
         return false;
     }
@@ -99,8 +100,8 @@ bool PackageBuilder::AddCompressed(PackageGroup group, const std::string& relati
     entry.LastWriteTime = times.LastWrite;
     entry.Size = static_cast<uint32_t>(size);
     entry.CompressedLength = static_cast<uint32_t>(streamLength);
-    entry.PayloadOffset = static_cast<uint32_t>(payload_.size());
-    payload_.insert(payload_.end(), stream, stream + streamLength);
+    entry.PayloadOffset = static_cast<uint32_t>(payloadLength_);
+    payloadLength_ += streamLength;
     entries_.push_back(entry);
     lastGroup_ = groupIndex;
     *totals[groupIndex] += static_cast<uint32_t>(size);
@@ -108,6 +109,21 @@ bool PackageBuilder::AddCompressed(PackageGroup group, const std::string& relati
                           &header_.DatabaseEntryCount};
     ++*counts[groupIndex];
     return true;
+}
+
+bool PackageBuilder::AddCompressed(PackageGroup group, const std::string& relativePath,
+                                   uint64_t size, const PackageFileTimes& times,
+                                   const uint8_t* stream, size_t streamLength, std::string* error) {
+    if (!Record(group, relativePath, size, times, streamLength, error))
+        return false;
+    payload_.insert(payload_.end(), stream, stream + streamLength);
+    return true;
+}
+
+bool PackageBuilder::AddStreamed(PackageGroup group, const std::string& relativePath, uint64_t size,
+                                 const PackageFileTimes& times, uint64_t streamLength,
+                                 std::string* error) {
+    return Record(group, relativePath, size, times, streamLength, error);
 }
 
 bool PackageBuilder::AddFile(PackageGroup group, const std::string& relativePath, const void* data,

@@ -23,6 +23,14 @@ struct PackageFileTimes {
     PackageFileTime LastWrite{};
 };
 
+// Upper bounds the builder enforces. The defaults are what the 32-bit fields
+// can hold; tests lower them to reach the refusals without 4 GiB of data.
+struct PackageLimits {
+    uint64_t MaxFileSize = 0xFFFFFFFFull;    // largest Size of one entry
+    uint64_t MaxPayloadSize = 0xFFFFFFFFull; // largest payload (offsets are 32-bit)
+    uint64_t MaxGroupBytes = 0xFFFFFFFFull;  // largest byte total of a group
+};
+
 // One zlib (RFC 1950) stream of data at the given level (1..9).
 bool CompressZlib(const void* data, size_t size, int level, std::vector<uint8_t>* out);
 
@@ -35,6 +43,11 @@ class PackageBuilder {
     bool AddCompressed(PackageGroup group, const std::string& relativePath, uint64_t size,
                        const PackageFileTimes& times, const uint8_t* stream, size_t streamLength,
                        std::string* error);
+    // Adds an entry whose stream the caller stores itself, directly after the
+    // previous one: the builder keeps the offsets but no payload bytes. Do not
+    // mix with AddCompressed or AddFile in one package.
+    bool AddStreamed(PackageGroup group, const std::string& relativePath, uint64_t size,
+                     const PackageFileTimes& times, uint64_t streamLength, std::string* error);
     // Compresses data and adds it.
     bool AddFile(PackageGroup group, const std::string& relativePath, const void* data, size_t size,
                  const PackageFileTimes& times, int level, std::string* error);
@@ -44,6 +57,11 @@ class PackageBuilder {
     const std::vector<uint8_t>& Payload() const { return payload_; }
     std::vector<uint8_t> TakePayload() { return std::move(payload_); }
     const PackageHeader& Header() const { return header_; }
+    // Length of the payload so far, stored or streamed.
+    uint64_t PayloadLength() const { return payloadLength_; }
+
+    void SetLimits(const PackageLimits& limits) { limits_ = limits; }
+    const PackageLimits& Limits() const { return limits_; }
 
   private:
     PackageHeader header_{};
@@ -51,4 +69,9 @@ class PackageBuilder {
     mutable std::vector<uint8_t> index_;
     std::vector<uint8_t> payload_;
     int lastGroup_ = 0;
+    uint64_t payloadLength_ = 0;
+    PackageLimits limits_;
+
+    bool Record(PackageGroup group, const std::string& relativePath, uint64_t size,
+                const PackageFileTimes& times, uint64_t streamLength, std::string* error);
 };

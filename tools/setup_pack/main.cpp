@@ -1,69 +1,74 @@
-// setup-pack: makes a setup program from three folders and an INI.
+// setup-pack: makes, inspects, verifies and unpacks setup programs.
+#include "tools/setup_pack/console_out.h"
 #include "tools/setup_pack/pack_build.h"
+#include "tools/setup_pack/pack_inspect.h"
+#include "tools/setup_pack/pack_options.h"
+#include "tools/setup_pack/text_convert.h"
 
 #include <windows.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
-
-static const char kUsage[] =
-    "usage: setup-pack build --config setup.ini [--server DIR] --client DIR --database DIR\n"
-    "         [--server-program NAME] --client-program NAME [--server-run-args TEXT]\n"
-    "         [--client-run-args TEXT] [--no-server-run] [--no-client-run] [--level 1-9]\n"
-    "         [--template setup.exe] -o OUT.exe\n";
+#include <vector>
 
 static std::string DefaultTemplate() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    char* slash = strrchr(path, '\\');
-    if (slash)
-        slash[1] = '\0';
-    return std::string(path) + "setup.exe";
+    wchar_t path[MAX_PATH] = {};
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length < MAX_PATH ? length : 0);
+    size_t cut = folder.find_last_of(L"\\/");
+    folder = cut == std::wstring::npos ? L"" : folder.substr(0, cut + 1);
+    return WideToUtf8(folder + L"setup.exe");
 }
 
-int main(int argc, char** argv) {
-    if (argc < 2 || strcmp(argv[1], "build") != 0) {
-        fputs(kUsage, argc < 2 ? stderr : stdout);
-        return argc < 2 || strcmp(argv[1], "--help") != 0 ? 2 : 0;
+static void PrintUsage() {
+    std::string text = kUsageText;
+    text.pop_back(); // PrintOut adds the last newline
+    PrintOut(text);
+}
+
+static int Usage(const std::string& problem) {
+    PrintError("setup-pack: " + problem);
+    PrintError("run setup-pack --help for the options");
+    return 2;
+}
+
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::wstring> args(argv + 1, argv + argc);
+    if (args.empty())
+        return Usage("no command given");
+    const std::wstring& command = args[0];
+    if (command == L"--help" || command == L"-h" || command == L"help") {
+        PrintUsage();
+        return 0;
     }
-    PackBuildOptions options;
-    options.TemplateExe = DefaultTemplate();
-    for (int i = 2; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&](std::string* out) {
-            if (i + 1 >= argc) {
-                fprintf(stderr, "setup-pack: %s needs a value\n", arg.c_str());
-                exit(2);
-            }
-            *out = argv[++i];
-        };
-        std::string level;
-        if (arg == "--config") value(&options.ConfigPath);
-        else if (arg == "--server") value(&options.ServerDir);
-        else if (arg == "--client") value(&options.ClientDir);
-        else if (arg == "--database") value(&options.DatabaseDir);
-        else if (arg == "--server-program") value(&options.ServerProgram);
-        else if (arg == "--client-program") value(&options.ClientProgram);
-        else if (arg == "--server-run-args") value(&options.ServerRunArgs);
-        else if (arg == "--client-run-args") value(&options.ClientRunArgs);
-        else if (arg == "--no-server-run") options.ServerRun = false;
-        else if (arg == "--no-client-run") options.ClientRun = false;
-        else if (arg == "--template") value(&options.TemplateExe);
-        else if (arg == "-o") value(&options.OutputExe);
-        else if (arg == "--level") {
-            value(&level);
-            options.Level = atoi(level.c_str());
-        } else {
-            fprintf(stderr, "setup-pack: unknown option %s\n", arg.c_str());
-            return 2;
+    if (command == L"build") {
+        PackBuildOptions options;
+        options.TemplateExe = DefaultTemplate();
+        std::string error;
+        std::vector<std::wstring> rest(args.begin() + 1, args.end());
+        switch (ParseBuildArguments(rest, &options, &error)) {
+        case ParseOutcome::kHelp:
+            PrintUsage();
+            return 0;
+        case ParseOutcome::kError:
+            return Usage(error);
+        case ParseOutcome::kRun:
+            break;
         }
+        std::vector<std::string> notes;
+        bool ok = RunPackBuild(options, &error, &notes);
+        for (const std::string& note : notes)
+            PrintError("setup-pack: note: " + note);
+        if (!ok) {
+            PrintError("setup-pack: " + error);
+            return 1;
+        }
+        return 0;
     }
-    std::string error;
-    if (!RunPackBuild(options, &error)) {
-        fprintf(stderr, "setup-pack: %s\n", error.c_str());
-        return 1;
-    }
-    return 0;
+    if ((command == L"inspect" || command == L"verify") && args.size() == 2)
+        return command == L"inspect" ? RunInspect(args[1]) : RunVerify(args[1]);
+    if (command == L"extract" && args.size() == 3)
+        return RunExtract(args[1], args[2]);
+    if (command == L"inspect" || command == L"verify" || command == L"extract")
+        return Usage("wrong number of arguments for " + WideToUtf8(command));
+    return Usage("unknown command " + WideToUtf8(command));
 }

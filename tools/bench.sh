@@ -61,7 +61,7 @@ for _ in $(seq "$RUNS"); do
 done
 rm -rf "$BUILD_DIR/drive_d/bench-install" "$BENCH/unzipped"
 
-pick() { grep "^$1:" "$2" | awk '{print $2}' | median; }
+pick() { tr -d "\r" <"$2" | grep "^$1:" | awk '{print $2}' | median; }
 install_s=$(pick seconds "$BENCH/install.txt")
 floor_s=$(pick seconds "$BENCH/floor.txt")
 unzip_s=$(pick seconds "$BENCH/unzip.txt")

@@ -1,0 +1,169 @@
+#include "tests/postinstall/postinstall_helpers.h"
+
+#include "wizard/progress_log.h"
+#include "tests/support/test_support.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+void KeepStandardHandlesFromChildren() {
+    for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        HANDLE handle = GetStdHandle(which);
+        if (handle != nullptr && handle != INVALID_HANDLE_VALUE)
+            SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
+    }
+}
+
+ScopedCurrentDir::ScopedCurrentDir(const std::string& dir) {
+    GetCurrentDirectoryA(sizeof previous_, previous_);
+    SetCurrentDirectoryA(dir.c_str());
+}
+
+ScopedCurrentDir::~ScopedCurrentDir() {
+    SetCurrentDirectoryA(previous_);
+}
+
+ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
+    SetEnvironmentVariableA(name, value);
+}
+
+ScopedEnv::~ScopedEnv() {
+    SetEnvironmentVariableA(name_.c_str(), nullptr);
+}
+
+BoxWatcher::BoxWatcher() : thread_([this] { Run(); }) {}
+
+BoxWatcher::~BoxWatcher() {
+    stop_ = true;
+    thread_.join();
+}
+
+std::vector<SeenBox> BoxWatcher::Boxes() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return boxes_;
+}
+
+static BOOL CALLBACK CollectBoxes(HWND window, LPARAM found) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    char className[32] = {};
+    GetClassNameA(window, className, sizeof className);
+    if (pid == GetCurrentProcessId() && strcmp(className, "#32770") == 0 && IsWindowVisible(window))
+        reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
+    return TRUE;
+}
+
+void BoxWatcher::Run() {
+    while (!stop_) {
+        std::vector<HWND> found;
+        EnumWindows(CollectBoxes, reinterpret_cast<LPARAM>(&found));
+        for (HWND box : found) {
+            if (std::find(answered_.begin(), answered_.end(), box) != answered_.end())
+                continue;
+            SeenBox seen;
+            seen.Owner = GetWindow(box, GW_OWNER);
+            std::string caption(4096, '\0'), text(4096, '\0');
+            caption.resize(GetWindowTextA(box, &caption[0], static_cast<int>(caption.size())));
+            text.resize(GetDlgItemTextA(box, 0xFFFF, &text[0], static_cast<int>(text.size())));
+            seen.Caption = caption;
+            seen.Text = text;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                boxes_.push_back(seen);
+            }
+            answered_.push_back(box);
+            PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+        }
+        Sleep(20);
+    }
+}
+
+const BoundWindows& TheBoundWindows() {
+    static BoundWindows windows = [] {
+        INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+        InitCommonControlsEx(&controls);
+        BoundWindows made;
+        made.Main = CreateWindowExA(0, "STATIC", "post-install test", WS_OVERLAPPEDWINDOW, 0, 0,
+                                    400, 300, nullptr, nullptr, nullptr, nullptr);
+        made.Bar = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD, 0, 0, 300, 20, made.Main,
+                                   nullptr, nullptr, nullptr);
+        made.List = CreateWindowExA(0, "LISTBOX", "", WS_CHILD | WS_VSCROLL, 0, 30, 300, 200,
+                                    made.Main, nullptr, nullptr, nullptr);
+        SetProgressPos(made.Bar, 0);
+        SetProgressRange(made.Bar, 10000);
+        AppendLogLine(made.List, nullptr, "抽取：");
+        return made;
+    }();
+    return windows;
+}
+
+int ProgressPosition() {
+    return static_cast<int>(SendMessageA(TheBoundWindows().Bar, PBM_GETPOS, 0, 0));
+}
+
+std::vector<std::string> LogLines() {
+    HWND list = TheBoundWindows().List;
+    std::vector<std::string> lines;
+    int count = static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        std::string line(SendMessageA(list, LB_GETTEXTLEN, i, 0) + 1, '\0');
+        line.resize(SendMessageA(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&line[0])));
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+void RemoveService(const char* name) {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (manager == nullptr)
+        return;
+    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
+    if (service != nullptr) {
+        SERVICE_STATUS status = {};
+        ControlService(service, SERVICE_CONTROL_STOP, &status);
+        for (int i = 0; i < 200 && QueryServiceStatus(service, &status) &&
+                        status.dwCurrentState != SERVICE_STOPPED;
+             ++i)
+            Sleep(50);
+        DeleteService(service);
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+}
+
+DWORD ServiceState(const char* name) {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (manager == nullptr)
+        return 0;
+    DWORD state = 0;
+    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_QUERY_STATUS);
+    if (service != nullptr) {
+        SERVICE_STATUS status = {};
+        if (QueryServiceStatus(service, &status))
+            state = status.dwCurrentState;
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return state;
+}
+
+std::string ReadText(const std::string& path) {
+    std::string bytes;
+    return ReadBytes(path, &bytes) ? bytes : std::string();
+}
+
+int CountLines(const std::string& text, const std::string& containing) {
+    int count = 0;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        if (text.substr(start, end - start).find(containing) != std::string::npos)
+            ++count;
+        start = end + 1;
+    }
+    return count;
+}

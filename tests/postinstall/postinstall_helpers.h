@@ -1,0 +1,77 @@
+#pragma once
+// Helpers of the post-install tests: a scratch current directory, message
+// boxes answered from a watcher thread, the bound progress and log windows,
+// and services removed through the service manager.
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Clears the inherit flag of this process's standard handles. Wine starts a
+// console host for each console child, which inherits them and can outlive a
+// child terminated early; ctest would then wait for its output pipe forever.
+void KeepStandardHandlesFromChildren();
+
+// Makes a fresh scratch folder the current directory for the scope.
+class ScopedCurrentDir {
+  public:
+    explicit ScopedCurrentDir(const std::string& dir);
+    ~ScopedCurrentDir();
+
+  private:
+    char previous_[MAX_PATH] = {};
+};
+
+// Sets an environment variable for the scope (children inherit it).
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value);
+    ~ScopedEnv();
+
+  private:
+    std::string name_;
+};
+
+struct SeenBox {
+    HWND Owner;
+    std::string Caption;
+    std::string Text;
+};
+
+// Answers every message box of this process with OK and records it.
+class BoxWatcher {
+  public:
+    BoxWatcher();
+    ~BoxWatcher();
+    std::vector<SeenBox> Boxes();
+
+  private:
+    void Run();
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::vector<SeenBox> boxes_;
+    std::vector<HWND> answered_;
+    std::thread thread_;
+};
+
+// The windows the progress and log helpers latch; made and bound once per
+// process on the calling thread, never destroyed.
+struct BoundWindows {
+    HWND Main;
+    HWND Bar;
+    HWND List;
+};
+const BoundWindows& TheBoundWindows();
+int ProgressPosition();
+std::vector<std::string> LogLines();
+
+// Stops and deletes a service; quiet when it does not exist.
+void RemoveService(const char* name);
+// SERVICE_RUNNING etc., or 0 when the service does not exist.
+DWORD ServiceState(const char* name);
+
+std::string ReadText(const std::string& path); // "" when missing
+int CountLines(const std::string& text, const std::string& containing);

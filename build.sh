@@ -9,7 +9,8 @@
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")" && pwd)
 # SETUP_BUILD_ROOT puts the build trees (and their Wine prefixes) elsewhere;
-# SETUP_SKIP_PRODUCT=1 skips the separate 32-bit product build.
+# SETUP_SKIP_PRODUCT=1 skips the separate 32-bit product build;
+# SETUP_SKIP_NATIVE=1 skips the native sanitizer tests.
 BUILD_ROOT=${SETUP_BUILD_ROOT:-$ROOT/build}
 COMMAND=${1:-build}
 [ $# -gt 0 ] && shift
@@ -18,17 +19,20 @@ log() { printf '==> %s\n' "$*" >&2; }
 
 APT_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libz-mingw-w64-dev
     wine wine32:i386 wine64 xvfb xauth fonts-wqy-microhei imagemagick x11-utils
-    zip unzip ninja-build cmake bc)
+    zip unzip ninja-build cmake bc clang libclang-rt-14-dev zlib1g-dev)
 
 install_packages() {
     local missing=0
     for tool in i686-w64-mingw32-g++-posix x86_64-w64-mingw32-g++-posix /usr/lib/wine/wine64 \
-        Xvfb xauth import xwininfo zip unzip ninja cmake bc; do
+        Xvfb xauth import xwininfo zip unzip ninja cmake bc clang++; do
         command -v "$tool" >/dev/null 2>&1 || missing=1
     done
     [ -f /usr/i686-w64-mingw32/lib/libz.a ] || missing=1
     [ -f /usr/x86_64-w64-mingw32/lib/libz.a ] || missing=1
     [ -d /usr/share/fonts/truetype/wqy ] || missing=1
+    [ -f /usr/include/zlib.h ] || missing=1
+    compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
+        missing=1
     [ $missing -eq 0 ] && return 0
     log "installing build and test packages"
     if [ "$(id -u)" -ne 0 ]; then
@@ -135,6 +139,16 @@ warm_wine() {
     "$SETUP_WINE" cmd /c exit >/dev/null 2>&1 || true
 }
 
+# The code that needs no window, built natively with AddressSanitizer and
+# UndefinedBehaviorSanitizer, and its unit tests.
+run_native_tests() {
+    local dir="$BUILD_ROOT/native"
+    log "native sanitizer tests"
+    cmake -S "$ROOT/native" -B "$dir" -G Ninja >/dev/null &&
+        cmake --build "$dir" -j "$(nproc)" &&
+        ctest --test-dir "$dir" --output-on-failure --timeout 120 -j "$(nproc)"
+}
+
 run_tests() {
     build_all
     start_display
@@ -142,6 +156,9 @@ run_tests() {
     warm_wine
     log "running tests"
     local status=0
+    if [ "${SETUP_SKIP_NATIVE:-0}" != 1 ]; then
+        run_native_tests || status=1
+    fi
     if [ -f "$BUILD_ROOT/i686/bin/setup.exe" ]; then
         LC_ALL=C "$ROOT/tools/check_product.sh" "$BUILD_ROOT/i686/bin/setup.exe" || status=1
     fi
@@ -165,6 +182,7 @@ pack)
     exec "$TEST_DIR/wine-run.sh" "$TEST_DIR/bin/setup-pack.exe" "$@"
     ;;
 fuzz)
+    install_packages
     exec "$ROOT/tools/fuzz.sh" "$@"
     ;;
 *)

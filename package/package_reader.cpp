@@ -12,7 +12,9 @@ PackageView::PackageView(const void* index, size_t indexSize, const void* payloa
 PackageHeader PackageView::Header() const {
     PackageHeader header;
     memset(&header, 0, sizeof header);
-    memcpy(&header, index_, indexSize_ < sizeof header ? indexSize_ : sizeof header);
+    // memcpy from a null pointer is undefined even for zero bytes.
+    if (indexSize_ != 0)
+        memcpy(&header, index_, indexSize_ < sizeof header ? indexSize_ : sizeof header);
     return header;
 }
 
@@ -50,8 +52,14 @@ const uint8_t* PackageView::Stream(const PackageEntry& entry) const {
     return payload_ + entry.PayloadOffset;
 }
 
+// Windows drops trailing dots and spaces from a name, so "...", ".. " or " "
+// would become ".", ".." or an empty name: refuse every such component.
 static bool IsDotComponent(const char* start, size_t length) {
-    return (length == 1 && start[0] == '.') || (length == 2 && start[0] == '.' && start[1] == '.');
+    for (size_t i = 0; i < length; ++i) {
+        if (start[i] != '.' && start[i] != ' ')
+            return false;
+    }
+    return true;
 }
 
 bool IsSafeRelativePath(const char* field, size_t fieldSize) {

@@ -12,7 +12,7 @@ enum class PackageFault {
     kIndexTooSmall,        // shorter than a header
     kIndexSizeMismatch,    // not 600 + 560 x (sum of the counts)
     kStreamOutsidePayload, // an entry's stream runs past the payload
-    kBadRelativePath,      // empty, unterminated, absolute, drive, "", "." or ".." component
+    kBadRelativePath,      // empty, unterminated, absolute, drive, or only dots and spaces
 };
 
 struct GroupRange {

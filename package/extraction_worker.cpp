@@ -125,13 +125,17 @@ int WorkerRun::StepTotal() const {
 
 void WorkerRun::MakeBackupFolder(const char* folder) {
     char backup[260];
-    FormatBounded(backup, sizeof backup, "%s%s%04d.%02d.%02d.%01d\\", context_.InstallDir, folder,
-                  now_.wYear, now_.wMonth, now_.wDay, now_.wDayOfWeek);
+    // A path cut to fit would name some other folder, possibly outside the
+    // install folder: such a backup folder is not made at all.
+    bool fits = FormatFits(backup, sizeof backup, "%s%s%04d.%02d.%02d.%01d\\", context_.InstallDir,
+                           folder, now_.wYear, now_.wMonth, now_.wDay, now_.wDayOfWeek);
     char shortPath[260] = {};
-    DWORD length = GetShortPathNameA(backup, shortPath, sizeof shortPath);
+    DWORD length = fits ? GetShortPathNameA(backup, shortPath, sizeof shortPath) : 0;
     if (length == 0 || length >= sizeof shortPath)
         shortPath[0] = '\0';
     Status("Create backup directory %s%260d", shortPath, 0);
+    if (!fits)
+        return;
     CreateDirectoryA(backup, nullptr);
     SetFileAttributesA(backup,
                        FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);

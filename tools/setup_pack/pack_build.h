@@ -16,7 +16,7 @@ struct PackBuildOptions {
     std::string ClientRunArgs = "Install";
     bool ServerRun = true;
     bool ClientRun = true;
-    int Level = 6;
+    int Level = 5;
     int Jobs = 0;            // 0: one per processor
     std::string TemplateExe; // the prebuilt setup.exe
     std::string OutputExe;

@@ -108,23 +108,12 @@ build_all() {
 
 XVFB_PID=
 start_display() {
-    if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    if [ -n "${DISPLAY:-}" ] && LC_ALL=C xdpyinfo >/dev/null 2>&1; then
         return 0
     fi
-    local n
-    for n in $(seq 90 140); do
-        [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-        XVFB_PID=$!
-        export DISPLAY=":$n"
-        for _ in $(seq 50); do
-            xdpyinfo >/dev/null 2>&1 && return 0
-            sleep 0.1
-        done
-        kill "$XVFB_PID" 2>/dev/null || true
-    done
-    echo "build.sh: cannot start Xvfb" >&2
-    exit 1
+    # shellcheck source=tools/xvfb.sh
+    . "$ROOT/tools/xvfb.sh"
+    start_xvfb || { echo "build.sh: cannot start Xvfb" >&2; exit 1; }
 }
 
 stop_wine_and_display() {

@@ -34,19 +34,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-for n in $(seq 90 140); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    XVFB_PID=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do
-        LC_ALL=C xdpyinfo >/dev/null 2>&1 && break
-        sleep 0.1
-    done
-    LC_ALL=C xdpyinfo >/dev/null 2>&1 && break
-    kill "$XVFB_PID" 2>/dev/null || true
-    XVFB_PID=
-done
+# shellcheck source=tools/xvfb.sh
+. "$ROOT/tools/xvfb.sh"
+start_xvfb || true
 [ -n "$XVFB_PID" ] || { echo "demo.sh: cannot start Xvfb" >&2; exit 1; }
 
 rm -rf "$SHOTS" "$INSTALLED"

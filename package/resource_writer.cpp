@@ -11,7 +11,7 @@ static std::string SystemMessage(const char* what, const char* path) {
 bool WriteSetupProgram(const char* templateExe, const char* outputExe, const PackageBlob& payload,
                        const PackageBlob& index, const PackageBlob& config, std::string* error) {
     for (const PackageBlob* blob : {&payload, &index, &config}) {
-        if (blob->Present && static_cast<unsigned long long>(blob->Size) > 0xFFFFFFFFull) {
+        if (blob->Present && (static_cast<unsigned long long>(blob->Size) >> 32) != 0) {
             *error = "resource of 4 GiB or more";
             return false;
         }

@@ -1,4 +1,5 @@
 #include "package/stream_inflater.h"
+#include "tests/support/zlib_samples.h"
 
 #include <gtest/gtest.h>
 
@@ -8,28 +9,6 @@
 #include <zlib.h>
 
 namespace {
-
-std::string Compress(const std::string& plain) {
-    uLongf length = compressBound(static_cast<uLong>(plain.size()));
-    std::string packed(length, '\0');
-    EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(&packed[0]), &length,
-                        reinterpret_cast<const Bytef*>(plain.data()),
-                        static_cast<uLong>(plain.size()), 9),
-              Z_OK);
-    packed.resize(length);
-    return packed;
-}
-
-std::string SampleText(size_t size) {
-    std::string text;
-    uint32_t state = 99;
-    while (text.size() < size) {
-        state = state * 1103515245u + 12345u;
-        text += "row " + std::to_string(state % 1013) + (state & 0x200 ? " \xB3\xE9\r\n" : "\n");
-    }
-    text.resize(size);
-    return text;
-}
 
 class AbortingInflater : public StreamInflater {
   public:

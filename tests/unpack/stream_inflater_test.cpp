@@ -1,4 +1,5 @@
 #include "package/stream_inflater.h"
+#include "tests/support/zlib_samples.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -8,29 +9,6 @@
 #include <zlib.h>
 
 namespace {
-
-std::string Compress(const std::string& plain) {
-    uLongf length = compressBound(static_cast<uLong>(plain.size()));
-    std::string packed(length, '\0');
-    EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(&packed[0]), &length,
-                        reinterpret_cast<const Bytef*>(plain.data()),
-                        static_cast<uLong>(plain.size()), 9),
-              Z_OK);
-    packed.resize(length);
-    return packed;
-}
-
-// Mixed text: compressible, but with enough variety to span many blocks.
-std::string SampleText(size_t size) {
-    std::string text;
-    uint32_t state = 12345;
-    while (text.size() < size) {
-        state = state * 1103515245u + 12345u;
-        text += "line " + std::to_string(state % 977) + (state & 0x100 ? " 抽取\r\n" : " x\n");
-    }
-    text.resize(size);
-    return text;
-}
 
 // Records what the hooks receive; can ask for an abort at the first report.
 class RecordingInflater : public StreamInflater {

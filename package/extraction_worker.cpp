@@ -181,9 +181,9 @@ void WorkerRun::InstallEntry(const PackageView& package, const PackageEntry& ent
     }
     DWORD written = 0;
     const uint8_t* stream = package.Stream(entry);
-    BOOL wrote = stream != nullptr &&
-                 (entry.CompressedLength == 0 ||
-                  WriteFile(work, stream, entry.CompressedLength, &written, nullptr));
+    BOOL wrote =
+        stream != nullptr && (entry.CompressedLength == 0 ||
+                              WriteFile(work, stream, entry.CompressedLength, &written, nullptr));
     CloseHandle(work);
     if (!wrote || written != entry.CompressedLength) {
         Fail(kWorkFileNotWritten, workFile_);
@@ -194,8 +194,7 @@ void WorkerRun::InstallEntry(const PackageView& package, const PackageEntry& ent
     if (!FormatFits(target, sizeof target, "%s%s%s", context_.InstallDir, folder,
                     entry.RelativePath)) {
         char full[1040];
-        FormatBounded(full, sizeof full, "%s%s%s", context_.InstallDir, folder,
-                      entry.RelativePath);
+        FormatBounded(full, sizeof full, "%s%s%s", context_.InstallDir, folder, entry.RelativePath);
         Fail(kPathTooLong, full);
         return;
     }
@@ -312,7 +311,9 @@ DWORD WorkerRun::Run() {
 
 } // namespace
 
-bool WorkerRecordedOutcome() { return InterlockedCompareExchange(&g_outcomeRecorded, 0, 0) != 0; }
+bool WorkerRecordedOutcome() {
+    return InterlockedCompareExchange(&g_outcomeRecorded, 0, 0) != 0;
+}
 
 DWORD WINAPI ExtractionWorker(LPVOID argument) {
     InterlockedExchange(&g_outcomeRecorded, 0);

@@ -46,8 +46,8 @@ bool PauseWorker(HANDLE workerThread, DWORD waitMs) {
             return false;
         // The worker may be inside a SendMessage to this thread: answer sent
         // messages (without dispatching posted ones) so it can reach its check.
-        DWORD result = MsgWaitForMultipleObjects(2, waitFor, FALSE, waitMs - elapsed,
-                                                 QS_SENDMESSAGE);
+        DWORD result =
+            MsgWaitForMultipleObjects(2, waitFor, FALSE, waitMs - elapsed, QS_SENDMESSAGE);
         if (result == WAIT_OBJECT_0) {
             g_suspended = SuspendThread(workerThread) != static_cast<DWORD>(-1);
             return g_suspended;

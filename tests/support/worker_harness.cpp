@@ -17,8 +17,7 @@ WorkerHarness* g_harness;
 const char kFrameClass[] = "WorkerHarnessFrame";
 } // namespace
 
-LRESULT CALLBACK WorkerHarness::FrameProc(HWND window, UINT message, WPARAM wParam,
-                                          LPARAM lParam) {
+LRESULT CALLBACK WorkerHarness::FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INSTALL_DONE && g_harness)
         ++g_harness->DoneMessages;
     return DefWindowProcA(window, message, wParam, lParam);
@@ -48,9 +47,9 @@ WorkerHarness::WorkerHarness() {
                           nullptr, GetModuleHandleA(nullptr), nullptr);
     Bar = CreateWindowA(PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, 0, 0, 300, 20, Frame,
                         reinterpret_cast<HMENU>(IDC_PROGRESS), nullptr, nullptr);
-    List = CreateWindowA("LISTBOX", "", WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOINTEGRALHEIGHT,
-                         0, 30, 300, 100, Frame, reinterpret_cast<HMENU>(IDC_LOG_LIST), nullptr,
-                         nullptr);
+    List =
+        CreateWindowA("LISTBOX", "", WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, 0,
+                      30, 300, 100, Frame, reinterpret_cast<HMENU>(IDC_LOG_LIST), nullptr, nullptr);
     StatusLine = CreateWindowA("STATIC", "", WS_CHILD | WS_VISIBLE, 0, 140, 300, 20, Frame,
                                reinterpret_cast<HMENU>(IDC_STATUS_LINE), nullptr, nullptr);
     staticProc_ = reinterpret_cast<WNDPROC>(

@@ -51,10 +51,9 @@ TEST(WorkerPause, HundredsOfPausesAtRandomMomentsNeverDeadlockTheUiThread) {
         std::string bytes(500 + (i * 7919) % 6000, static_cast<char>(i));
         for (size_t j = 0; j < bytes.size(); j += 13)
             bytes[j] = static_cast<char>(j * i);
-        package.Files.push_back(TestFile{PackageGroup::Client,
-                                         "d" + std::to_string(i % 17) + "\\f" +
-                                             std::to_string(i) + ".dat",
-                                         bytes, MakeTimes(seed++)});
+        package.Files.push_back(TestFile{
+            PackageGroup::Client, "d" + std::to_string(i % 17) + "\\f" + std::to_string(i) + ".dat",
+            bytes, MakeTimes(seed++)});
     }
     // One server file, so the client side has no database service of its own.
     package.Files.insert(package.Files.begin(),

@@ -42,8 +42,8 @@ TestPackage ManyFilesPackage(int perGroup) {
     package.Settings.ClientRun = false;
     package.Files.clear();
     uint32_t seed = 1;
-    for (PackageGroup group : {PackageGroup::Server, PackageGroup::Client,
-                               PackageGroup::Database}) {
+    for (PackageGroup group :
+         {PackageGroup::Server, PackageGroup::Client, PackageGroup::Database}) {
         for (int i = 0; i < perGroup; ++i) {
             std::string path = "sub" + std::to_string(i % 3) + "\\g" +
                                std::to_string(static_cast<int>(group)) + "file" +
@@ -205,8 +205,8 @@ void ExpectBlockedTargetEndsTheRun(bool locked) {
         holder = CreateFileA(blocked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     } else {
         SetFileAttributesA(blocked.c_str(), FILE_ATTRIBUTE_READONLY);
-        HANDLE probe = CreateFileA(blocked.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                                   nullptr);
+        HANDLE probe =
+            CreateFileA(blocked.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         if (probe != INVALID_HANDLE_VALUE) {
             CloseHandle(probe);
             SetFileAttributesA(blocked.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -229,9 +229,13 @@ void ExpectBlockedTargetEndsTheRun(bool locked) {
     EXPECT_EQ(harness.ProgressPosition(), 1);
 }
 
-TEST(ExtractionWorker, LockedTargetEndsTheRunNamingIt) { ExpectBlockedTargetEndsTheRun(true); }
+TEST(ExtractionWorker, LockedTargetEndsTheRunNamingIt) {
+    ExpectBlockedTargetEndsTheRun(true);
+}
 
-TEST(ExtractionWorker, ReadOnlyTargetEndsTheRunNamingIt) { ExpectBlockedTargetEndsTheRun(false); }
+TEST(ExtractionWorker, ReadOnlyTargetEndsTheRunNamingIt) {
+    ExpectBlockedTargetEndsTheRun(false);
+}
 
 TEST(ExtractionWorker, CorruptEntryFailsAndLeavesNothingUnderItsName) {
     std::string install = MakeScratchDir("worker_corrupt");

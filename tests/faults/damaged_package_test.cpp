@@ -1,0 +1,146 @@
+// Damaged packages in the real program: start-up refuses a package whose
+// index and payload disagree or whose paths leave their folder, with one box
+// and nothing written; a flipped byte inside a stream is only found while
+// unpacking, and ends the installation with a failure text.
+#include "tests/support/fault_support.h"
+#include "tests/support/setup_runner.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+namespace {
+
+const char kDamagedText[] = "安装包已损坏，无法安装。";
+
+using Blob = std::vector<uint8_t>;
+
+void PutU32(Blob* blob, size_t offset, uint32_t value) {
+    memcpy(blob->data() + offset, &value, sizeof value);
+}
+uint32_t GetU32(const Blob& blob, size_t offset) {
+    uint32_t value;
+    memcpy(&value, blob.data() + offset, sizeof value);
+    return value;
+}
+size_t EntryAt(int i) {
+    return sizeof(PackageHeader) + size_t(i) * sizeof(PackageEntry);
+}
+void SetPath(Blob* index, int i, const char* path) {
+    char* field = reinterpret_cast<char*>(index->data() + EntryAt(i) + 292);
+    memset(field, 0, kPackageTextSize);
+    memcpy(field, path, strlen(path));
+}
+
+struct Damage {
+    const char* Name;
+    std::function<void(Blob* index, Blob* payload)> Apply;
+};
+
+const Damage kStartupDamages[] = {
+    {"payload cut to half", [](Blob*, Blob* p) { p->resize(p->size() / 2); }},
+    {"payload short by one byte", [](Blob*, Blob* p) { p->pop_back(); }},
+    {"index cut inside the header", [](Blob* i, Blob*) { i->resize(100); }},
+    {"index cut inside an entry", [](Blob* i, Blob*) { i->resize(i->size() - 300); }},
+    {"client count one more than stored",
+     [](Blob* i, Blob*) { PutU32(i, 592, GetU32(*i, 592) + 1); }},
+    {"server count one less than stored",
+     [](Blob* i, Blob*) { PutU32(i, 588, GetU32(*i, 588) - 1); }},
+    {"database count huge", [](Blob* i, Blob*) { PutU32(i, 596, 0xFFFFFFF0u); }},
+    {"offset past the payload",
+     [](Blob* i, Blob* p) { PutU32(i, EntryAt(1) + 556, static_cast<uint32_t>(p->size() + 16)); }},
+    {"offset plus length wraps around",
+     [](Blob* i, Blob*) { PutU32(i, EntryAt(2) + 556, 0xFFFFFFF0u); }},
+    {"length past the payload",
+     [](Blob* i, Blob* p) { PutU32(i, EntryAt(0) + 552, static_cast<uint32_t>(p->size() + 1)); }},
+    {"\"..\" climbing out", [](Blob* i, Blob*) { SetPath(i, 0, "..\\..\\..\\evil.txt"); }},
+    {"\"..\" inside a path", [](Blob* i, Blob*) { SetPath(i, 3, "conf\\..\\..\\evil.txt"); }},
+    {"absolute path", [](Blob* i, Blob*) { SetPath(i, 1, "\\evil.txt"); }},
+    {"drive path", [](Blob* i, Blob*) { SetPath(i, 2, "D:\\evil.txt"); }},
+    {"drive-relative path", [](Blob* i, Blob*) { SetPath(i, 2, "D:evil.txt"); }},
+    {"unterminated path",
+     [](Blob* i, Blob*) { memset(i->data() + EntryAt(1) + 292, 'A', kPackageTextSize); }},
+};
+
+TEST(DamagedPackageTest, StartupRefusesEachDamageWithOneBoxAndWritesNothing) {
+    TestPackage package = PlainPackage(2, 3000);
+    Blob index, payload;
+    BuildBlobs(package, &index, &payload);
+    CaseResult result{"Damaged package refused at start-up",          0, 0, 0, 0,
+                      "安装包已损坏，无法安装。 (16 kinds of damage)"};
+    for (const Damage& damage : kStartupDamages) {
+        SCOPED_TRACE(damage.Name);
+        FaultScene scene("damaged");
+        Blob badIndex = index, badPayload = payload;
+        damage.Apply(&badIndex, &badPayload);
+        std::string exe = scene.WorkDir + "setup.exe";
+        ASSERT_TRUE(WriteTestSetup(package, exe, &badIndex, &badPayload));
+        SetupRunResult run = RunSetupProgram(exe, scene.WorkDir, 20000);
+        ++result.Runs;
+        bool survived = run.ExitCode == 0;
+        bool message = run.BoxTexts == std::vector<std::string>{kDamagedText} && !run.SawWizard;
+        std::string lost = scene.CheckNothingLost();
+        bool escaped = PathExists("D:\\evil.txt") || PathExists(scene.Root + "evil.txt");
+        EXPECT_TRUE(survived) << run.ExitCode;
+        EXPECT_TRUE(message);
+        EXPECT_EQ(lost, "");
+        EXPECT_FALSE(escaped);
+        result.Survived += survived;
+        result.MessageShown += message;
+        result.NothingLost += lost.empty() && !escaped;
+    }
+    RecordCase(result);
+}
+
+TEST(DamagedPackageTest, FlippedStreamByteStopsTheInstallWithoutATornFile) {
+    TestPackage package = PlainPackage(3, 6000);
+    Blob index, payload;
+    BuildBlobs(package, &index, &payload);
+    // The third entry (a server file) gets the flips; the ones before it
+    // install completely.
+    const int victim = 2;
+    uint32_t offset = GetU32(index, EntryAt(victim) + 556);
+    uint32_t length = GetU32(index, EntryAt(victim) + 552);
+    ASSERT_GT(length, 20u);
+    const char* victimPath = reinterpret_cast<const char*>(index.data() + EntryAt(victim) + 292);
+    CaseResult result{"Flipped byte inside a stream",   0, 0, 0, 0,
+                      "解压文件…错误。 while unpacking"};
+    const uint32_t flips[] = {0, 1, 2, length / 3, length / 2, length - 5, length - 1};
+    for (uint32_t at : flips) {
+        SCOPED_TRACE(at);
+        FaultScene scene("flipped");
+        Blob bad = payload;
+        bad[offset + at] ^= 0x5A;
+        std::string exe = scene.WorkDir + "setup.exe";
+        ASSERT_TRUE(WriteTestSetup(package, exe, nullptr, &bad));
+        if (at == 0) {
+            // Start-up cannot see it: the wizard opens as usual.
+            SetupRunResult run = RunSetupProgram(exe, scene.WorkDir, 20000);
+            EXPECT_TRUE(run.SawWizard);
+            EXPECT_TRUE(run.BoxTexts.empty());
+        }
+        WorkerOutcome outcome = RunFaultWorker(exe, scene.InstallDir, scene.WorkDir);
+        std::string target = scene.InstallDir + "VTRServer\\" + victimPath;
+        ++result.Runs;
+        bool survived = outcome.ProcessExit == 0 && outcome.WorkerExit == 0;
+        bool message = outcome.Failed == 1 && outcome.ErrorText == "解压文件" + target + "错误。";
+        EXPECT_TRUE(survived);
+        EXPECT_TRUE(message) << outcome.ErrorText;
+        std::string lost = scene.CheckNothingLost();
+        bool torn = PathExists(target);
+        // The entries before it are whole.
+        std::string first;
+        ReadBytes(scene.InstallDir + "VTRServer\\" + package.Files[0].RelativePath, &first);
+        bool earlierWhole = first == package.Files[0].Bytes;
+        EXPECT_EQ(lost, "");
+        EXPECT_FALSE(torn);
+        EXPECT_TRUE(earlierWhole);
+        result.Survived += survived;
+        result.MessageShown += message;
+        result.NothingLost += lost.empty() && !torn && earlierWhole;
+    }
+    RecordCase(result);
+}
+
+} // namespace

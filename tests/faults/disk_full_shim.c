@@ -1,0 +1,115 @@
+/* A small drive, simulated below Wine. Preloaded (LD_PRELOAD) into the Wine
+ * processes of a test, it reads the file named by FAULT_FULL_CONTROL when a
+ * process first writes: a Linux folder on its first line and a byte count on
+ * the second. That process may then write that many bytes to files under the
+ * folder, and every further write there fails with ENOSPC, as on a full
+ * filesystem. Without the file it changes nothing. The control goes through a
+ * file because Wine hands a child the Unix environment of its parent, not the
+ * environment block given to CreateProcess. This machine cannot mount a
+ * size-limited filesystem for the test prefix. */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/types.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+static long long g_left = -1;
+static char g_dir[4096];
+static int g_ready;
+
+static void Init(void) {
+    if (g_ready)
+        return;
+    g_ready = 1;
+    const char* control = getenv("FAULT_FULL_CONTROL");
+    FILE* file = control && *control ? fopen(control, "r") : NULL;
+    if (!file)
+        return;
+    char bytes[64] = "";
+    if (fgets(g_dir, sizeof g_dir, file) && fgets(bytes, sizeof bytes, file)) {
+        g_dir[strcspn(g_dir, "\r\n")] = '\0';
+        if (g_dir[0])
+            g_left = atoll(bytes);
+    }
+    fclose(file);
+}
+
+static int OnSmallDrive(int fd) {
+    char link[64], path[4096];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    ssize_t n = readlink(link, path, sizeof path - 1);
+    if (n <= 0)
+        return 0;
+    path[n] = '\0';
+    return strncmp(path, g_dir, strlen(g_dir)) == 0;
+}
+
+/* How many of count bytes fit; -1 (errno ENOSPC) when none does. */
+static ssize_t Charge(int fd, size_t count) {
+    Init();
+    if (g_left < 0 || count == 0 || !OnSmallDrive(fd))
+        return (ssize_t)count;
+    if (g_left == 0) {
+        errno = ENOSPC;
+        return -1;
+    }
+    if ((long long)count > g_left)
+        count = (size_t)g_left;
+    g_left -= (long long)count;
+    return (ssize_t)count;
+}
+
+static ssize_t RealWrite(int fd, const void* buf, size_t count) {
+    static ssize_t (*real)(int, const void*, size_t);
+    if (!real)
+        real = (ssize_t(*)(int, const void*, size_t))dlsym(RTLD_NEXT, "write");
+    return real(fd, buf, count);
+}
+
+ssize_t write(int fd, const void* buf, size_t count) {
+    ssize_t allowed = Charge(fd, count);
+    return allowed < 0 ? -1 : RealWrite(fd, buf, (size_t)allowed);
+}
+
+ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset) {
+    static ssize_t (*real)(int, const void*, size_t, off_t);
+    if (!real)
+        real = (ssize_t(*)(int, const void*, size_t, off_t))dlsym(RTLD_NEXT, "pwrite");
+    ssize_t allowed = Charge(fd, count);
+    return allowed < 0 ? -1 : real(fd, buf, (size_t)allowed, offset);
+}
+
+ssize_t pwrite64(int fd, const void* buf, size_t count, off_t offset) {
+    return pwrite(fd, buf, count, offset);
+}
+
+ssize_t writev(int fd, const struct iovec* iov, int iovcnt) {
+    static ssize_t (*real)(int, const struct iovec*, int);
+    if (!real)
+        real = (ssize_t(*)(int, const struct iovec*, int))dlsym(RTLD_NEXT, "writev");
+    size_t total = 0;
+    for (int i = 0; i < iovcnt; ++i)
+        total += iov[i].iov_len;
+    ssize_t allowed = Charge(fd, total);
+    if (allowed < 0)
+        return -1;
+    if ((size_t)allowed < total) {
+        /* Only part fits: write it from the first buffers. */
+        ssize_t done = 0;
+        for (int i = 0; i < iovcnt && done < allowed; ++i) {
+            size_t n = iov[i].iov_len;
+            if ((ssize_t)n > allowed - done)
+                n = (size_t)(allowed - done);
+            ssize_t r = RealWrite(fd, iov[i].iov_base, n);
+            if (r <= 0)
+                break;
+            done += r;
+        }
+        return done;
+    }
+    return real(fd, iov, iovcnt);
+}

@@ -1,0 +1,236 @@
+#include "tests/support/fault_support.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+const char kKeptTarget[] = "VTRClient\\kept.ini";
+const char kKeptTargetBytes[] = "[user]\r\nedited=by hand\r\n";
+
+namespace {
+
+void Walk(const std::string& root, const std::string& relative, TreeSnapshot* out) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((root + relative + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0)
+            continue;
+        std::string path = relative + found.cFileName;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            Walk(root, path + "\\", out);
+        } else {
+            std::string bytes;
+            if (!ReadBytes(root + path, &bytes))
+                bytes = "<unreadable>";
+            (*out)[path] = bytes;
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::string ResultsDir() {
+    std::string dir = std::string(TEST_SCRATCH_DIR) + "\\reliability\\";
+    CreateDirectoryA(dir.c_str(), nullptr);
+    return dir;
+}
+
+} // namespace
+
+TreeSnapshot SnapshotTree(const std::string& root) {
+    TreeSnapshot snapshot;
+    std::string base = root;
+    if (!base.empty() && base.back() != '\\')
+        base += '\\';
+    Walk(base, "", &snapshot);
+    return snapshot;
+}
+
+FaultScene::FaultScene(const std::string& name) {
+    Root = MakeScratchDir("faults-" + name);
+    InstallDir = Root + "inst\\";
+    WorkDir = Root + "work\\";
+    CreateDirectoryA(InstallDir.c_str(), nullptr);
+    CreateDirectoryA(WorkDir.c_str(), nullptr);
+    CreateDirectoryA((InstallDir + "VTRClient").c_str(), nullptr);
+    WriteBytes(Root + "beside.txt", "a file next to the install folder\r\n");
+    WriteBytes(InstallDir + "VTRClient\\notes.txt", "the user's own notes\r\n");
+    WriteBytes(InstallDir + kKeptTarget, kKeptTargetBytes);
+    Before = SnapshotTree(Root);
+}
+
+std::string FaultScene::CheckNothingLost() const {
+    TreeSnapshot after = SnapshotTree(Root);
+    for (const auto& file : Before) {
+        auto now = after.find(file.first);
+        if (now == after.end())
+            return "lost " + file.first;
+        if (now->second != file.second)
+            return "changed " + file.first;
+    }
+    for (const auto& file : after) {
+        if (Before.count(file.first) == 0 && !StartsWith(file.first, "inst\\") &&
+            !StartsWith(file.first, "work\\"))
+            return "written outside the install folder: " + file.first;
+    }
+    return "";
+}
+
+TestPackage PlainPackage(int count, size_t size) {
+    TestPackage package;
+    package.Config = SampleConfigText();
+    package.Settings.ServerRun = false;
+    package.Settings.ClientRun = false;
+    const PackageGroup groups[] = {PackageGroup::Server, PackageGroup::Client,
+                                   PackageGroup::Database};
+    const char* const names[] = {"srv", "cli", "db"};
+    uint32_t state = 2463534242u;
+    for (int g = 0; g < 3; ++g) {
+        if (groups[g] == PackageGroup::Client)
+            package.Files.push_back(TestFile{PackageGroup::Client, "kept.ini",
+                                             "[package]\r\nversion=2\r\n", MakeTimes(7)});
+        for (int i = 0; i < count; ++i) {
+            // Half noise, half text: streams of some length that still compress.
+            std::string bytes(size, '\0');
+            for (size_t k = 0; k < size; ++k) {
+                state ^= state << 13;
+                state ^= state >> 17;
+                state ^= state << 5;
+                bytes[k] = k % 2 ? static_cast<char>(state) : static_cast<char>('a' + k % 26);
+            }
+            char path[64];
+            snprintf(path, sizeof path, "%s\\part%02d\\file%03d.dat", names[g], i % 4, i);
+            package.Files.push_back(
+                TestFile{groups[g], path, std::move(bytes), MakeTimes(200 + g * 100 + i)});
+        }
+    }
+    return package;
+}
+
+std::string CheckNoTornFiles(const TestPackage& package, const std::string& installDir) {
+    TreeSnapshot tree = SnapshotTree(installDir);
+    for (const auto& file : tree) {
+        if (file.first.find("~MDPX.part") != std::string::npos)
+            return "partial file left: " + file.first;
+    }
+    for (const TestFile& file : package.Files) {
+        std::string path = InstalledPath(file);
+        auto found = tree.find(path);
+        if (found != tree.end() && path != kKeptTarget && found->second != file.Bytes)
+            return "torn file: " + path;
+    }
+    return "";
+}
+
+std::string InstalledPath(const TestFile& file) {
+    const char* const folders[] = {"VTRServer\\", "VTRClient\\", "VTRServer\\Mysql\\"};
+    return folders[static_cast<int>(file.Group)] + file.RelativePath;
+}
+
+std::string FaultWorkerCommand(const std::string& exe, const std::string& installDir,
+                               const std::string& workDir) {
+    // A backslash before a closing quote would escape it: the folders go
+    // without theirs, and the tool puts it back.
+    auto bare = [](std::string folder) {
+        while (!folder.empty() && folder.back() == '\\')
+            folder.pop_back();
+        return "\"" + folder + "\"";
+    };
+    return "\"" + BinPath("fault-worker.exe") + "\" \"" + exe + "\" " + bare(installDir) + " " +
+           bare(workDir) + " \"" + workDir + "result.txt\"";
+}
+
+WorkerOutcome RunFaultWorker(const std::string& exe, const std::string& installDir,
+                             const std::string& workDir, DWORD timeoutMs,
+                             const std::vector<std::string>& environment) {
+    WorkerOutcome outcome;
+    std::string resultFile = workDir + "result.txt";
+    DeleteFileA(resultFile.c_str());
+    outcome.ProcessExit =
+        RunProcess(FaultWorkerCommand(exe, installDir, workDir), timeoutMs, environment);
+    std::string text;
+    if (!ReadBytes(resultFile, &text))
+        return outcome;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (StartsWith(line, "exit="))
+            outcome.WorkerExit = strtoul(line.c_str() + 5, nullptr, 10);
+        else if (StartsWith(line, "failed="))
+            outcome.Failed = static_cast<unsigned>(strtoul(line.c_str() + 7, nullptr, 10));
+        else if (StartsWith(line, "error="))
+            outcome.ErrorText = line.substr(6);
+        else if (StartsWith(line, "box=")) {
+            size_t tab = line.find('\t');
+            outcome.Boxes.emplace_back(line.substr(4, tab - 4),
+                                       tab == std::string::npos ? "" : line.substr(tab + 1));
+        }
+    }
+    return outcome;
+}
+
+void RecordCase(const CaseResult& r) {
+    // One file per case, so a case run again replaces its own line.
+    std::string name = r.Name;
+    std::replace_if(
+        name.begin(), name.end(), [](char c) { return !isalnum(static_cast<unsigned char>(c)); },
+        '-');
+    char line[1024];
+    snprintf(line, sizeof line, "%s\t%d\t%d\t%d\t%d\t%s\n", r.Name.c_str(), r.Runs, r.Survived,
+             r.MessageShown, r.NothingLost, r.Note.c_str());
+    WriteBytes(ResultsDir() + name + ".tsv", line);
+}
+
+std::string ResultsTable() {
+    std::string dir = ResultsDir();
+    std::vector<std::string> lines;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((dir + "*.tsv").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string bytes;
+            if (ReadBytes(dir + found.cFileName, &bytes))
+                lines.push_back(bytes);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string table = "| Case | Runs | Survived | Message shown | Nothing lost | Notes |\n"
+                        "|---|---|---|---|---|---|\n";
+    for (const std::string& line : lines) {
+        char name[256] = {}, note[512] = {};
+        int runs = 0, survived = 0, message = 0, kept = 0;
+        if (sscanf(line.c_str(), "%255[^\t]\t%d\t%d\t%d\t%d\t%511[^\n]", name, &runs, &survived,
+                   &message, &kept, note) < 5)
+            continue;
+        char row[1024];
+        snprintf(row, sizeof row, "| %s | %d | %d/%d | %d/%d | %d/%d | %s |\n", name, runs,
+                 survived, runs, message, runs, kept, runs, note);
+        table += row;
+    }
+    return table;
+}
+
+std::string UnixPathOf(const std::string& winePath) {
+    // D: is <build>/drive_d; the scratch folder's Z: path names the build.
+    std::string scratch = TEST_SCRATCH_DIR; // Z:\...\testrun
+    if (winePath.size() < 3 || toupper(static_cast<unsigned char>(winePath[0])) != 'D' ||
+        winePath[1] != ':' || scratch.size() < 3)
+        return "";
+    std::string build = scratch.substr(2);
+    size_t cut = build.rfind('\\');
+    if (cut == std::string::npos)
+        return "";
+    std::string path = build.substr(0, cut) + "\\drive_d" + winePath.substr(2);
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}

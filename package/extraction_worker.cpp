@@ -232,31 +232,21 @@ void WorkerRun::InstallEntry(const PackageView& package, const PackageEntry& ent
 }
 
 void WorkerRun::FinishRun() {
-    char text[260];
-    switch (outcome_) {
-    case kWorkFileNotCreated:
-        FormatBounded(text, sizeof text, "创建文件%s错误。", outcomeSubject_);
-        break;
-    case kTargetNotOpened:
-        FormatBounded(text, sizeof text, "打开文件%s错误。", outcomeSubject_);
-        break;
-    case kWorkFileNotWritten:
-        FormatBounded(text, sizeof text, "写文件%s错误。", outcomeSubject_);
-        break;
-    case kInflateFailed:
-        FormatBounded(text, sizeof text, "解压文件%s错误。", outcomeSubject_);
-        break;
-    case kPathTooLong:
-        FormatBounded(text, sizeof text, "文件路径过长：%s", outcomeSubject_);
-        break;
-    case kPackageDamaged:
-        CopyBounded(text, sizeof text, "安装包已损坏，无法安装。");
-        break;
-    default:
-        CopyBounded(text, sizeof text, "用户终止。");
-        break;
+    // The Finish page's text for each way a run can stop; %s is the path named.
+    static const struct {
+        int Outcome;
+        const char* Format;
+    } kTexts[] = {
+        {kWorkFileNotCreated, "创建文件%s错误。"}, {kTargetNotOpened, "打开文件%s错误。"},
+        {kWorkFileNotWritten, "写文件%s错误。"},   {kInflateFailed, "解压文件%s错误。"},
+        {kPathTooLong, "文件路径过长：%s"},        {kPackageDamaged, "安装包已损坏，无法安装。"},
+    };
+    const char* format = "用户终止。";
+    for (const auto& text : kTexts) {
+        if (text.Outcome == outcome_)
+            format = text.Format;
     }
-    CopyBounded(context_.ErrorText, sizeof context_.ErrorText, text);
+    FormatBounded(context_.ErrorText, sizeof context_.ErrorText, format, outcomeSubject_);
     context_.Failed = 1;
 }
 

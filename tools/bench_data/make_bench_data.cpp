@@ -73,7 +73,7 @@ void AppendMostlyZero(std::string* out, size_t size, Random* random) {
     }
 }
 
-struct Spec {
+struct FilePlan {
     std::string Path;
     uint32_t Weight; // share of the group's bytes
     bool MostlyZero;
@@ -89,23 +89,23 @@ bool MakeDirs(const std::string& path) {
     return true;
 }
 
-bool WriteGroup(const std::string& root, const std::vector<Spec>& specs, uint64_t total,
+bool WriteGroup(const std::string& root, const std::vector<FilePlan>& plans, uint64_t total,
                 uint64_t seed) {
     uint64_t weights = 0;
-    for (const Spec& spec : specs)
-        weights += spec.Weight;
+    for (const FilePlan& plan : plans)
+        weights += plan.Weight;
     uint64_t written = 0;
     Random random{seed};
-    for (size_t i = 0; i < specs.size(); ++i) {
-        uint64_t size = i + 1 == specs.size() ? total - written : total * specs[i].Weight / weights;
+    for (size_t i = 0; i < plans.size(); ++i) {
+        uint64_t size = i + 1 == plans.size() ? total - written : total * plans[i].Weight / weights;
         written += size;
         std::string bytes;
         bytes.reserve(size);
-        if (specs[i].MostlyZero)
+        if (plans[i].MostlyZero)
             AppendMostlyZero(&bytes, size, &random);
         else
             AppendProgramLike(&bytes, size, &random);
-        std::string path = root + "/" + specs[i].Path;
+        std::string path = root + "/" + plans[i].Path;
         MakeDirs(path.substr(0, path.rfind('/')));
         FILE* file = fopen(path.c_str(), "wb");
         if (!file || fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || fclose(file)) {
@@ -116,32 +116,32 @@ bool WriteGroup(const std::string& root, const std::vector<Spec>& specs, uint64_
     return true;
 }
 
-std::vector<Spec> ProgramGroup(const char* program, int count, uint64_t seed) {
+std::vector<FilePlan> ProgramGroup(const char* program, int count, uint64_t seed) {
     Random random{seed};
-    std::vector<Spec> specs{{program, 400, false}};
+    std::vector<FilePlan> plans{{program, 400, false}};
     for (int i = 1; i < count; ++i) {
         bool small = i % 4 == 0;
         std::string name = small ? "conf" + std::to_string(i) + ".ini"
                                  : (i % 3 ? "lib" : "plugins/mod") + std::to_string(i) + ".dll";
-        specs.push_back({name, small ? 1 : 20 + random.Below(120), false});
+        plans.push_back({name, small ? 1 : 20 + random.Below(120), false});
     }
-    return specs;
+    return plans;
 }
 
-std::vector<Spec> DatabaseGroup() {
+std::vector<FilePlan> DatabaseGroup() {
     Random random{7};
-    std::vector<Spec> specs;
-    specs.push_back({"my.ini", 1, false});
-    specs.push_back({"bin/mysqld.exe", 1400, false});
+    std::vector<FilePlan> plans;
+    plans.push_back({"my.ini", 1, false});
+    plans.push_back({"bin/mysqld.exe", 1400, false});
     for (int i = 0; i < 11; ++i)
-        specs.push_back({"bin/tool" + std::to_string(i) + ".exe", 60 + random.Below(160), false});
+        plans.push_back({"bin/tool" + std::to_string(i) + ".exe", 60 + random.Below(160), false});
     static const char* kLanguages[] = {"chinese",  "english", "german",  "french",
                                        "japanese", "korean",  "russian", "spanish"};
     for (const char* language : kLanguages)
-        specs.push_back({std::string("share/") + language + "/errmsg.sys", 8, false});
-    specs.push_back({"data/ibdata1", 14000, true});
-    specs.push_back({"data/ib_logfile0", 1000, true});
-    specs.push_back({"data/ib_logfile1", 1000, true});
+        plans.push_back({std::string("share/") + language + "/errmsg.sys", 8, false});
+    plans.push_back({"data/ibdata1", 14000, true});
+    plans.push_back({"data/ib_logfile0", 1000, true});
+    plans.push_back({"data/ib_logfile1", 1000, true});
     static const char* kTables[] = {"user",
                                     "db",
                                     "host",
@@ -166,13 +166,13 @@ std::vector<Spec> DatabaseGroup() {
     for (const char* table : kTables) {
         for (const char* extension : {".frm", ".MYD", ".MYI"}) {
             std::string path = std::string("data/mysql/") + table + extension;
-            if (specs.size() < 104)
-                specs.push_back({path, 1 + random.Below(extension[1] == 'M' ? 40 : 4), false});
+            if (plans.size() < 104)
+                plans.push_back({path, 1 + random.Below(extension[1] == 'M' ? 40 : 4), false});
         }
     }
-    while (specs.size() < 105)
-        specs.push_back({"data/test/t" + std::to_string(specs.size()) + ".frm", 2, false});
-    return specs;
+    while (plans.size() < 105)
+        plans.push_back({"data/test/t" + std::to_string(plans.size()) + ".frm", 2, false});
+    return plans;
 }
 
 } // namespace

@@ -168,6 +168,12 @@ bench)
     ;;
 pack)
     build_all >&2
+    # Setup programs are made from the 32-bit product, whichever build runs
+    # the tool, unless the caller names a template.
+    PRODUCT="$BUILD_ROOT/i686/bin/setup.exe"
+    if [ "${1:-}" = build ] && [ -f "$PRODUCT" ] && [[ " $* " != *" --template "* ]]; then
+        set -- "$@" --template "Z:${PRODUCT//\//\\}"
+    fi
     exec "$TEST_DIR/wine-run.sh" "$TEST_DIR/bin/setup-pack.exe" "$@"
     ;;
 fuzz)

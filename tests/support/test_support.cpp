@@ -1,5 +1,6 @@
 #include "tests/support/test_support.h"
 
+#include "app/text_util.h"
 #include "package/resource_writer.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +13,8 @@ std::string BinPath(const std::string& name) {
 
 void RemoveTree(const std::string& path) {
     std::string base = path;
-    if (!base.empty() && base.back() == '\\')
+    // Only a real separator is dropped, not the trail byte 0x5C of a GBK character.
+    if (!base.empty() && FindLastSeparatorGbk(base.c_str()) == static_cast<long>(base.size()) - 1)
         base.pop_back();
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((base + "\\*").c_str(), &found);

@@ -4,26 +4,21 @@
 
 #include <windows.h>
 
-static std::string SystemMessage(const char* what, const char* path) {
-    return std::string(what) + " " + path + " (error " + std::to_string(GetLastError()) + ")";
+static std::string SystemMessage(const char* what) {
+    return std::string(what) + " (error " + std::to_string(GetLastError()) + ")";
 }
 
-bool WriteSetupProgram(const char* templateExe, const char* outputExe, const PackageBlob& payload,
-                       const PackageBlob& index, const PackageBlob& config, std::string* error) {
+bool AddPackageResources(const wchar_t* exe, const PackageBlob& payload, const PackageBlob& index,
+                         const PackageBlob& config, std::string* error) {
     for (const PackageBlob* blob : {&payload, &index, &config}) {
         if (blob->Present && (static_cast<unsigned long long>(blob->Size) >> 32) != 0) {
-            *error = "resource of 4 GiB or more";
+            *error = "a resource of 4 GiB or more cannot be written";
             return false;
         }
     }
-    if (!CopyFileA(templateExe, outputExe, FALSE)) {
-        *error = SystemMessage("cannot copy", templateExe);
-        return false;
-    }
-    HANDLE update = BeginUpdateResourceA(outputExe, FALSE);
+    HANDLE update = BeginUpdateResourceW(exe, FALSE);
     if (update == nullptr) {
-        *error = SystemMessage("cannot open resources of", outputExe);
-        DeleteFileA(outputExe);
+        *error = SystemMessage("cannot open the program's resources");
         return false;
     }
     struct {
@@ -38,17 +33,31 @@ bool WriteSetupProgram(const char* templateExe, const char* outputExe, const Pac
         // still needs a valid address.
         static const char empty = 0;
         const void* data = part.blob->Size ? part.blob->Data : &empty;
-        if (!UpdateResourceA(update, kPackageResourceType, MAKEINTRESOURCEA(part.id),
-                             kPackageLanguage, const_cast<void*>(data),
-                             static_cast<DWORD>(part.blob->Size))) {
-            *error = SystemMessage("cannot add a resource to", outputExe);
-            EndUpdateResourceA(update, TRUE);
-            DeleteFileA(outputExe);
+        if (!UpdateResourceW(update, L"BIN", MAKEINTRESOURCEW(part.id), kPackageLanguage,
+                             const_cast<void*>(data), static_cast<DWORD>(part.blob->Size))) {
+            *error = SystemMessage("cannot add a resource to the program");
+            EndUpdateResourceW(update, TRUE);
             return false;
         }
     }
-    if (!EndUpdateResourceA(update, FALSE)) {
-        *error = SystemMessage("cannot write resources of", outputExe);
+    if (!EndUpdateResourceW(update, FALSE)) {
+        *error = SystemMessage("cannot write the program's resources");
+        return false;
+    }
+    return true;
+}
+
+bool WriteSetupProgram(const char* templateExe, const char* outputExe, const PackageBlob& payload,
+                       const PackageBlob& index, const PackageBlob& config, std::string* error) {
+    if (!CopyFileA(templateExe, outputExe, FALSE)) {
+        *error = SystemMessage((std::string("cannot copy ") + templateExe).c_str());
+        return false;
+    }
+    wchar_t wideOutput[MAX_PATH] = {};
+    if (MultiByteToWideChar(CP_ACP, 0, outputExe, -1, wideOutput, MAX_PATH) == 0 ||
+        !AddPackageResources(wideOutput, payload, index, config, error)) {
+        if (error->empty())
+            *error = std::string("path too long: ") + outputExe;
         DeleteFileA(outputExe);
         return false;
     }

@@ -10,5 +10,12 @@ struct PackageBlob {
     bool Present = false; // false leaves the resource out
 };
 
+// Puts the present blobs into the program file exe, in place. On failure the
+// file is left as it was and error says why.
+bool AddPackageResources(const wchar_t* exe, const PackageBlob& payload, const PackageBlob& index,
+                         const PackageBlob& config, std::string* error);
+
+// Copies templateExe to outputExe and adds the resources; a failed output is
+// deleted.
 bool WriteSetupProgram(const char* templateExe, const char* outputExe, const PackageBlob& payload,
                        const PackageBlob& index, const PackageBlob& config, std::string* error);

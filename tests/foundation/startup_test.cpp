@@ -25,21 +25,6 @@ StartupCase MakeCase(const std::string& name) {
     return c;
 }
 
-// The single work folder made in temp, and the files in it.
-std::vector<std::string> ListNames(const std::string& pattern) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0)
-            names.push_back(found.cFileName);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return names;
-}
-
 bool IsUpperHex(const std::string& text) {
     for (char c : text) {
         if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
@@ -58,7 +43,7 @@ TEST(Startup, WritesTheWorkFolderAndTheConfigurationCopy) {
     EXPECT_EQ(run.ExitCode, 0);
     EXPECT_TRUE(run.BoxTexts.empty());
 
-    std::vector<std::string> folders = ListNames(c.Temp + "*");
+    std::vector<std::string> folders = FolderEntries(c.Temp);
     ASSERT_EQ(folders.size(), 1u);
     const std::string& folder = folders[0];
     ASSERT_EQ(folder.size(), 12u);
@@ -66,7 +51,7 @@ TEST(Startup, WritesTheWorkFolderAndTheConfigurationCopy) {
     EXPECT_TRUE(IsUpperHex(folder.substr(4)));
     EXPECT_LE(strtoul(folder.substr(4).c_str(), nullptr, 16), 0x0125E227ul);
 
-    std::vector<std::string> files = ListNames(c.Temp + folder + "\\*");
+    std::vector<std::string> files = FolderEntries(c.Temp + folder + "\\");
     ASSERT_EQ(files.size(), 1u);
     const std::string& ini = files[0];
     ASSERT_EQ(ini.size(), 12u);

@@ -74,6 +74,20 @@ bool PathExists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::vector<std::string> FolderEntries(const std::string& dir) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((dir + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0)
+            names.push_back(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
 PackageFileTimes MakeTimes(uint32_t seed) {
     // 2012-09-13 00:00 UTC as a FILETIME, plus whole seconds per seed.
     const uint64_t base = 129919104000000000ull + static_cast<uint64_t>(seed) * 10000000ull * 3601;

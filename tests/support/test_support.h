@@ -16,6 +16,8 @@ void RemoveTree(const std::string& path);
 bool WriteBytes(const std::string& path, const std::string& bytes);
 bool ReadBytes(const std::string& path, std::string* bytes);
 bool PathExists(const std::string& path);
+// Names directly inside a folder (given with a trailing backslash), without "." and "..".
+std::vector<std::string> FolderEntries(const std::string& dir);
 
 // One file of a test package.
 struct TestFile {

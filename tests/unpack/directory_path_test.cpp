@@ -14,21 +14,6 @@ bool IsFolder(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// Names directly inside a folder (given with trailing backslash).
-std::vector<std::string> Entries(const std::string& dir) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((dir + "*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0)
-            names.push_back(found.cFileName);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return names;
-}
-
 class DirectoryPathTest : public ::testing::Test {
   protected:
     void SetUp() override { dir = MakeScratchDir("dirpath"); }
@@ -45,7 +30,7 @@ TEST(DirectoryPath, CreatesEveryLevelBelowABareDrive) {
     EXPECT_FALSE(PathExists(top + "\\A\\B\\f.txt"));
     // Existing folder: the probe finds it and nothing changes.
     EXPECT_EQ(EnsureDirectoryPath((top + "\\A\\B\\g.txt").c_str(), 1), 1);
-    EXPECT_EQ(Entries(top + "\\A\\B\\").size(), 0u);
+    EXPECT_EQ(FolderEntries(top + "\\A\\B\\").size(), 0u);
     RemoveTree(top);
 }
 
@@ -56,7 +41,7 @@ TEST_F(DirectoryPathTest, FolderModeWithAndWithoutTrailingBackslash) {
     EXPECT_TRUE(IsFolder(dir + "X"));
     EXPECT_TRUE(IsFolder(dir + "Y"));
     EXPECT_TRUE(IsFolder(dir + "Z\\1\\2"));
-    EXPECT_EQ(Entries(dir).size(), 3u);
+    EXPECT_EQ(FolderEntries(dir).size(), 3u);
 }
 
 TEST_F(DirectoryPathTest, TrailByteBackslashIsPartOfTheName) {
@@ -70,7 +55,7 @@ TEST_F(DirectoryPathTest, TrailByteBackslashIsPartOfTheName) {
     EXPECT_EQ(EnsureDirectoryPath((dir + "q\\" + kChar).c_str(), 0), 1);
     EXPECT_TRUE(IsFolder(dir + "q\\" + kChar));
 
-    std::vector<std::string> names = Entries(dir);
+    std::vector<std::string> names = FolderEntries(dir);
     EXPECT_EQ(names.size(), 3u);
     for (const std::string& name : names)
         EXPECT_TRUE(name == kChar || name == "a" + kChar + "b" || name == "q") << name;
@@ -86,7 +71,7 @@ TEST_F(DirectoryPathTest, FileInTheWayCreatesNothing) {
     EXPECT_EQ(EnsureDirectoryPath((dir + "f\\g\\h.txt").c_str(), 1), 1);
     EXPECT_EQ(EnsureDirectoryPath((dir + "f\\g").c_str(), 0), 1);
     EXPECT_FALSE(IsFolder(dir + "f"));
-    EXPECT_EQ(Entries(dir).size(), 1u);
+    EXPECT_EQ(FolderEntries(dir).size(), 1u);
 }
 
 TEST_F(DirectoryPathTest, MissingDriveAndOddPathsCreateNothing) {
@@ -113,7 +98,7 @@ TEST_F(DirectoryPathTest, MissingDriveAndOddPathsCreateNothing) {
     EXPECT_EQ(EnsureDirectoryPath(tooLong.c_str(), 0), 1);
     EXPECT_EQ(EnsureDirectoryPath(tooLong.c_str(), 1), 1);
     SetCurrentDirectoryA(current);
-    EXPECT_EQ(Entries(dir).size(), 0u);
+    EXPECT_EQ(FolderEntries(dir).size(), 0u);
 }
 
 } // namespace

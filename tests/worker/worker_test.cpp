@@ -175,16 +175,7 @@ TEST(ExtractionWorker, InstallingOverAnEarlierInstallationKeepsFilesAndMakesBack
         ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES) << backup;
         // Wine keeps hidden and system on folders but not read-only.
         EXPECT_EQ(attributes & 6u, 6u) << "hidden, system";
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((backup + "\\*").c_str(), &found);
-        int entries = 0;
-        if (search != INVALID_HANDLE_VALUE) {
-            do
-                entries += strcmp(found.cFileName, ".") && strcmp(found.cFileName, "..");
-            while (FindNextFileA(search, &found));
-            FindClose(search);
-        }
-        EXPECT_EQ(entries, 0) << "backup folders stay empty";
+        EXPECT_TRUE(FolderEntries(backup + "\\").empty()) << "backup folders stay empty";
     }
     // The folder made earlier today is named by its short path in the status.
     bool sawShortPath = false;

@@ -1,5 +1,7 @@
 #include "tools/setup_pack/pack_output.h"
 
+#include "package/resource_writer.h"
+
 #include "package/package_format.h"
 #include "tools/setup_pack/text_convert.h"
 
@@ -176,31 +178,11 @@ bool WriteSetupExe(const std::wstring& templateExe, const std::wstring& outputEx
         DeleteFileW(temporary);
         return false;
     }
-    HANDLE update = BeginUpdateResourceW(temporary, FALSE);
-    if (update == nullptr) {
-        *error = SystemError("cannot open the resources of", templateExe);
-        DeleteFileW(temporary);
-        return false;
-    }
-    struct {
-        const ResourceBlob* Blob;
-        int Id;
-    } parts[] = {
-        {&payload, kPayloadResourceId}, {&index, kIndexResourceId}, {&config, kConfigResourceId}};
-    for (const auto& part : parts) {
-        // A null pointer would mean "delete"; an empty resource needs an address.
-        static const char kEmpty = 0;
-        const void* data = part.Blob->Size ? part.Blob->Data : &kEmpty;
-        if (!UpdateResourceW(update, L"BIN", MAKEINTRESOURCEW(part.Id), kPackageLanguage,
-                             const_cast<void*>(data), static_cast<DWORD>(part.Blob->Size))) {
-            *error = SystemError("cannot add a resource to", outputExe);
-            EndUpdateResourceW(update, TRUE);
-            DeleteFileW(temporary);
-            return false;
-        }
-    }
-    if (!EndUpdateResourceW(update, FALSE)) {
-        *error = SystemError("cannot write the resources of", outputExe);
+    auto blob = [](const ResourceBlob& from) {
+        return PackageBlob{from.Data, static_cast<size_t>(from.Size), true};
+    };
+    if (!AddPackageResources(temporary, blob(payload), blob(index), blob(config), error)) {
+        *error += ": " + WideToUtf8(outputExe);
         DeleteFileW(temporary);
         return false;
     }

@@ -68,39 +68,92 @@ class CancelTest : public ::testing::Test {
                 WizardDriver::WaitUntil([&] { return driver->PageIndex() >= 4; }, 10000));
     }
 
+    // The Finish text once the page has set it; a page caught between its
+    // creation and its first message still shows the template's text.
+    static std::string FinishText(WizardDriver* driver) {
+        std::string text;
+        WizardDriver::WaitUntil(
+            [&] {
+                text = driver->PageText(IDC_FINISH_TEXT);
+                return text == kCancelText || text == kSuccessText;
+            },
+            2000);
+        return text;
+    }
+
+    struct RunOutcome {
+        RunEnd End = RunEnd::kBroken;
+        DWORD StopMs = 0;
+        std::string Story; // what the driver met, for a broken run's report
+    };
+
     // One run cancelled after delayMs on the Installing page.
-    RunEnd CancelOnce(DWORD delayMs, DWORD* stopMs) {
+    RunOutcome CancelOnce(DWORD delayMs) {
+        RunOutcome run;
         WizardDriver driver;
-        if (!ReachInstalling(&driver))
-            return RunEnd::kBroken;
+        if (!ReachInstalling(&driver)) {
+            run.Story = driver.Frame() ? "Installing page never came"
+                                       : "no wizard, program ended with " +
+                                             std::to_string(driver.WaitForExit(5000));
+            return run;
+        }
         Sleep(delayMs);
-        RunEnd end = RunEnd::kBroken;
-        if (driver.PageIndex() == 4) {
+        // Between two pages the frame briefly has none: look again once one
+        // of them is there.
+        WizardDriver::WaitUntil([&] { return driver.PageIndex() >= 4; }, 2000);
+        int page = driver.PageIndex();
+        run.Story = "page " + std::to_string(page);
+        if (page == 4) {
             driver.ClickFrameButton(IDCANCEL);
-            HWND box = driver.WaitForMessageBox(5000);
+            // The question, or the end of an installation that finished
+            // first: the click then met the Finish page's button (the
+            // program ends), or the stop found nothing left to ask about
+            // (Finish stays up).
+            HWND box = nullptr;
+            WizardDriver::WaitUntil(
+                [&] {
+                    box = driver.FindMessageBox();
+                    return box || driver.HasExited() || driver.PageIndex() == 5;
+                },
+                5000);
             if (box) {
                 DWORD answered = GetTickCount();
                 driver.AnswerMessageBox(box, IDOK);
                 bool finished =
                     WizardDriver::WaitUntil([&] { return driver.PageIndex() == 5; }, 5000);
-                *stopMs = GetTickCount() - answered;
-                std::string text = finished ? driver.PageText(IDC_FINISH_TEXT) : "";
+                run.StopMs = GetTickCount() - answered;
+                std::string text = finished ? FinishText(&driver) : "";
+                run.Story += ", question answered, then page " +
+                             std::to_string(driver.PageIndex()) + " \"" + text + "\"";
                 if (text == kCancelText)
-                    end = RunEnd::kCancelled;
+                    run.End = RunEnd::kCancelled;
                 else if (text == kSuccessText)
-                    end = RunEnd::kFinishedFirst;
-            } else if (driver.HasExited() || driver.PageIndex() == 5) {
-                // The click met the Finish page's button: it had just ended.
-                return driver.WaitForExit(5000) == 0 ? RunEnd::kFinishedFirst : RunEnd::kBroken;
+                    run.End = RunEnd::kFinishedFirst;
+            } else if (driver.HasExited()) {
+                int code = driver.WaitForExit(5000);
+                run.Story += ", no question, ended with " + std::to_string(code);
+                run.End = code == 0 ? RunEnd::kFinishedFirst : RunEnd::kBroken;
+                return run;
+            } else {
+                std::string text = FinishText(&driver);
+                run.Story += ", no question, page " + std::to_string(driver.PageIndex()) + " \"" +
+                             text + "\"";
+                if (driver.PageIndex() == 5 && text == kSuccessText)
+                    run.End = RunEnd::kFinishedFirst;
             }
-        } else if (driver.PageIndex() == 5 && driver.PageText(IDC_FINISH_TEXT) == kSuccessText) {
-            end = RunEnd::kFinishedFirst;
-            *stopMs = 0;
+        } else if (page == 5) {
+            std::string text = FinishText(&driver);
+            run.Story += " \"" + text + "\"";
+            if (text == kSuccessText)
+                run.End = RunEnd::kFinishedFirst;
         }
         driver.ClickFrameButton(IDCANCEL);
-        if (driver.WaitForExit(5000) != 0)
-            end = RunEnd::kBroken;
-        return end;
+        int code = driver.WaitForExit(5000);
+        if (code != 0) {
+            run.Story += ", Finish did not end the program (" + std::to_string(code) + ")";
+            run.End = RunEnd::kBroken;
+        }
+        return run;
     }
 
     std::string exe_, work_;
@@ -132,11 +185,12 @@ TEST_F(CancelTest, CancelAtRandomMomentsReachesFinishWithinASecond) {
         CleanInstallation();
         // Mostly within the unpacking, a few just past its end.
         DWORD delay = static_cast<DWORD>(std::uniform_real_distribution<>(0, 1.15)(random) * span);
-        DWORD stopMs = 0;
-        RunEnd end = CancelOnce(delay, &stopMs);
+        RunOutcome outcome = CancelOnce(delay);
+        RunEnd end = outcome.End;
+        DWORD stopMs = outcome.StopMs;
         SCOPED_TRACE("run " + std::to_string(run) + ", cancelled after " + std::to_string(delay) +
                      " ms");
-        EXPECT_NE(end, RunEnd::kBroken);
+        EXPECT_NE(end, RunEnd::kBroken) << outcome.Story;
         EXPECT_LT(stopMs, 1500u);
         bool kept = TopLevelNames(TEST_INSTALL_DRIVE) == before &&
                     CheckNoTornFiles(package, std::string(kInstallDir)) == "";

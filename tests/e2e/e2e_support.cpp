@@ -119,7 +119,20 @@ bool ServiceExists(const char* name) {
 }
 
 bool StartWizard(WizardDriver* driver, const std::string& exePath, const std::string& workDir) {
-    return driver->Start(exePath, workDir) && driver->WaitForFrame() && driver->WaitForPage(0);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!driver->Start(exePath, workDir))
+            return false;
+        if (driver->WaitForFrame())
+            return driver->WaitForPage(0);
+        // Seen once in a few hundred runs under Wine: the program ends at
+        // once without any window. A second start tells that apart from a
+        // program that never shows its wizard.
+        if (!driver->HasExited())
+            return false;
+        printf("setup program ended without a window (exit code %d); starting it again\n",
+               driver->WaitForExit(0));
+    }
+    return false;
 }
 
 bool GoToLocation(WizardDriver* driver, int answer) {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <functional>
 
@@ -117,7 +118,14 @@ TEST(DamagedPackageTest, FlippedStreamByteStopsTheInstallWithoutATornFile) {
         if (at == 0) {
             // Start-up cannot see it: the wizard opens as usual.
             SetupRunResult run = RunSetupProgram(exe, scene.WorkDir, 20000);
-            EXPECT_TRUE(run.SawWizard);
+            if (run.ExitCode == 0 && !run.SawWizard && run.BoxTexts.empty()) {
+                // Seen once in a few hundred runs under Wine: the program
+                // ends at once without any window. One more run tells that
+                // apart from a start-up that refuses the package.
+                printf("setup program ended without a window; running it again\n");
+                run = RunSetupProgram(exe, scene.WorkDir, 20000);
+            }
+            EXPECT_TRUE(run.SawWizard) << "exit code " << run.ExitCode;
             EXPECT_TRUE(run.BoxTexts.empty());
         }
         WorkerOutcome outcome = RunFaultWorker(exe, scene.InstallDir, scene.WorkDir);

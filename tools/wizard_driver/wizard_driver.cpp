@@ -56,6 +56,10 @@ std::wstring FromGbk(const std::string& text) {
 }
 
 WizardDriver::~WizardDriver() {
+    Release();
+}
+
+void WizardDriver::Release() {
     if (process_.hProcess) {
         if (!HasExited()) {
             TerminateProcess(process_.hProcess, 1);
@@ -64,15 +68,20 @@ WizardDriver::~WizardDriver() {
         CloseHandle(process_.hProcess);
         CloseHandle(process_.hThread);
     }
+    process_ = {};
+    frame_ = nullptr;
 }
 
 bool WizardDriver::Start(const std::string& exePath, const std::string& workingDir) {
+    Release();
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     std::string line = "\"" + exePath + "\"";
     if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        workingDir.empty() ? nullptr : workingDir.c_str(), &startup, &process_))
+                        workingDir.empty() ? nullptr : workingDir.c_str(), &startup, &process_)) {
+        process_ = {};
         return false;
+    }
     WaitForInputIdle(process_.hProcess, 10000);
     return true;
 }

@@ -15,6 +15,7 @@ class WizardDriver {
     // Ends a program that is still running.
     ~WizardDriver();
 
+    // Starts the program; a driver already running one ends it first.
     bool Start(const std::string& exePath, const std::string& workingDir);
     DWORD ProcessId() const { return process_.dwProcessId; }
 
@@ -54,6 +55,9 @@ class WizardDriver {
     bool HasExited();
 
   private:
+    // Ends a program still running and forgets it.
+    void Release();
+
     PROCESS_INFORMATION process_ = {};
     HWND frame_ = nullptr;
 };

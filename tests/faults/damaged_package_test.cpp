@@ -122,7 +122,16 @@ TEST(DamagedPackageTest, FlippedStreamByteStopsTheInstallWithoutATornFile) {
                 // Seen once in a few hundred runs under Wine: the program
                 // ends at once without any window. One more run tells that
                 // apart from a start-up that refuses the package.
-                printf("setup program ended without a window; running it again\n");
+                // What start-up wrote tells how far it got.
+                std::string written;
+                for (const std::string& name : FolderEntries(scene.WorkDir)) {
+                    written += " " + name;
+                    if (name.compare(0, 4, "MDPX") == 0)
+                        for (const std::string& inner : FolderEntries(scene.WorkDir + name + "\\"))
+                            written += " " + name + "\\" + inner;
+                }
+                printf("setup program ended without a window (work folder:%s); running it again\n",
+                       written.c_str());
                 run = RunSetupProgram(exe, scene.WorkDir, 20000);
             }
             EXPECT_TRUE(run.SawWizard) << "exit code " << run.ExitCode;

@@ -17,13 +17,9 @@ static std::string FileBytes(const std::string& path) {
 }
 
 TestPackage RunnablePackage(bool withServer) {
-    TestPackage package;
-    package.Settings.ServerProgram = "VTRServer.exe";
-    package.Settings.ClientProgram = "VTRClient.exe";
-    package.Config = SampleConfigText();
-    uint32_t seed = 1;
+    TestPackage package = EmptySamplePackage();
     auto add = [&](PackageGroup group, const char* path, std::string bytes) {
-        package.Files.push_back(TestFile{group, path, std::move(bytes), MakeTimes(seed++)});
+        AddTestFile(&package, group, path, std::move(bytes));
     };
     if (withServer) {
         add(PackageGroup::Server, "VTRServer.exe", FileBytes(BinPath("VTRServer.exe")));

@@ -107,21 +107,27 @@ std::string SampleConfigText() {
            ";客户端目录\r\nVirCli=VTRClient\r\n;数据库目录\r\nVirDB=VTRServer\\Mysql\r\n";
 }
 
-TestPackage SmallSamplePackage() {
+TestPackage EmptySamplePackage() {
     TestPackage package;
     package.Settings.ServerProgram = "VTRServer.exe";
     package.Settings.ClientProgram = "VTRClient.exe";
     package.Config = SampleConfigText();
-    uint32_t seed = 1;
-    auto add = [&](PackageGroup group, const char* path, std::string bytes) {
-        package.Files.push_back(TestFile{group, path, std::move(bytes), MakeTimes(seed++)});
-    };
-    add(PackageGroup::Server, "VTRServer.exe", std::string(5000, 'S'));
-    add(PackageGroup::Server, "conf\\server.ini", "[server]\r\nport=8600\r\n");
-    add(PackageGroup::Client, "VTRClient.exe", std::string(7000, 'C'));
-    add(PackageGroup::Client, "empty.dat", "");
-    add(PackageGroup::Database, "bin\\mysqld.exe", std::string(3000, 'M'));
-    add(PackageGroup::Database, "data\\mysql\\user.frm", "frm bytes");
+    return package;
+}
+
+void AddTestFile(TestPackage* package, PackageGroup group, const char* path, std::string bytes) {
+    uint32_t seed = static_cast<uint32_t>(package->Files.size()) + 1;
+    package->Files.push_back(TestFile{group, path, std::move(bytes), MakeTimes(seed)});
+}
+
+TestPackage SmallSamplePackage() {
+    TestPackage package = EmptySamplePackage();
+    AddTestFile(&package, PackageGroup::Server, "VTRServer.exe", std::string(5000, 'S'));
+    AddTestFile(&package, PackageGroup::Server, "conf\\server.ini", "[server]\r\nport=8600\r\n");
+    AddTestFile(&package, PackageGroup::Client, "VTRClient.exe", std::string(7000, 'C'));
+    AddTestFile(&package, PackageGroup::Client, "empty.dat", "");
+    AddTestFile(&package, PackageGroup::Database, "bin\\mysqld.exe", std::string(3000, 'M'));
+    AddTestFile(&package, PackageGroup::Database, "data\\mysql\\user.frm", "frm bytes");
     return package;
 }
 

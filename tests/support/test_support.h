@@ -42,6 +42,11 @@ struct TestPackage {
 // The shipped configuration's values, in GBK with CR LF line ends.
 std::string SampleConfigText();
 
+// The sample's program names and configuration, and no files yet.
+TestPackage EmptySamplePackage();
+// Appends a file whose times follow its position in the package.
+void AddTestFile(TestPackage* package, PackageGroup group, const char* path, std::string bytes);
+
 // A small package with all three groups, subfolders and an empty file.
 TestPackage SmallSamplePackage();
 

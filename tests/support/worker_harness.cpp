@@ -155,9 +155,12 @@ void WorkerHarness::AnswerBoxes() {
     for (HWND window : ProcessWindows(GetCurrentProcessId())) {
         if (!IsWindowVisible(window) || !IsMessageBox(window))
             continue;
+        // A box stays visible until the worker's dialog loop takes the OK
+        // (hiding it does not help: an idle dialog loop shows it again), so
+        // each window is counted and answered once.
+        if (!answered_.insert(window).second)
+            continue;
         Boxes.emplace_back(WindowText(GetDlgItem(window, 0xFFFF)), WindowText(window));
-        // Hidden first, so the next look does not count it twice.
-        ShowWindow(window, SW_HIDE);
         PostMessageA(window, WM_COMMAND, IDOK, 0);
     }
 }

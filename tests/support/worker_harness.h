@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,7 @@ class WorkerHarness {
   private:
     HMODULE module_ = nullptr;
     void AnswerBoxes();
+    std::set<HWND> answered_;
     void FillContext(const void* index, size_t indexSize, const std::string& installDir);
     std::string exe_;
     static LRESULT CALLBACK FrameProc(HWND, UINT, WPARAM, LPARAM);

@@ -107,7 +107,10 @@ TEST(ExtractionWorker, PackageWithoutServerInstallsClientThenDatabase) {
     EXPECT_FALSE(PathExists(install + "VTRServer\\VTRServer.exe"));
     // The personal database service goes with the client side here; this
     // package's mysqld.exe is no program, so its failure box was shown.
-    ASSERT_EQ(harness.Boxes.size(), 1u);
+    std::string shown;
+    for (const auto& box : harness.Boxes)
+        shown += "[" + box.second + "] " + box.first + "\n";
+    ASSERT_EQ(harness.Boxes.size(), 1u) << shown;
     EXPECT_EQ(harness.Boxes[0].first.rfind("数据库注册服务失败", 0), 0u);
 }
 

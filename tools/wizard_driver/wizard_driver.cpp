@@ -16,6 +16,7 @@ bool IsDialogClass(HWND window) {
 struct TopLevelSearch {
     DWORD ProcessId;
     bool WantMessageBox;
+    const std::vector<HWND>* Skip;
     HWND Found;
 };
 
@@ -25,6 +26,9 @@ BOOL CALLBACK FindTopLevel(HWND window, LPARAM parameter) {
     GetWindowThreadProcessId(window, &owner);
     if (owner != search->ProcessId || !IsWindowVisible(window) || !IsDialogClass(window))
         return TRUE;
+    for (HWND skipped : *search->Skip)
+        if (skipped == window)
+            return TRUE;
     bool isBox = GetDlgItem(window, 0xFFFF) != nullptr;
     bool isFrame = GetDlgItem(window, IDC_HEADER_BAND) != nullptr;
     if ((search->WantMessageBox && isBox) || (!search->WantMessageBox && isFrame)) {
@@ -70,6 +74,7 @@ void WizardDriver::Release() {
     }
     process_ = {};
     frame_ = nullptr;
+    answered_.clear();
 }
 
 bool WizardDriver::Start(const std::string& exePath, const std::string& workingDir) {
@@ -100,7 +105,7 @@ bool WizardDriver::WaitUntil(const std::function<bool()>& ready, DWORD timeoutMs
 HWND WizardDriver::WaitForFrame(DWORD timeoutMs) {
     WaitUntil(
         [&] {
-            TopLevelSearch search{process_.dwProcessId, false, nullptr};
+            TopLevelSearch search{process_.dwProcessId, false, &answered_, nullptr};
             EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&search));
             frame_ = search.Found;
             return frame_ != nullptr || HasExited();
@@ -110,7 +115,7 @@ HWND WizardDriver::WaitForFrame(DWORD timeoutMs) {
 }
 
 HWND WizardDriver::FindMessageBox() {
-    TopLevelSearch search{process_.dwProcessId, true, nullptr};
+    TopLevelSearch search{process_.dwProcessId, true, &answered_, nullptr};
     EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&search));
     return search.Found;
 }
@@ -201,6 +206,7 @@ void WizardDriver::ClickPageControl(int id) {
 }
 
 void WizardDriver::AnswerMessageBox(HWND box, int buttonId) {
+    answered_.push_back(box);
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(box, buttonId)));
 }

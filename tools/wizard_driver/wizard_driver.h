@@ -22,7 +22,9 @@ class WizardDriver {
     // The wizard frame, once it has been shown (null on time-out).
     HWND WaitForFrame(DWORD timeoutMs = 15000);
     HWND Frame() const { return frame_; }
-    // A message box of the program (a dialog with the text static 0xFFFF).
+    // A message box of the program (a dialog with the text static 0xFFFF)
+    // that has not been answered yet: an answered box can stay on screen a
+    // moment longer, and must not be taken for a second one.
     HWND WaitForMessageBox(DWORD timeoutMs = 10000);
     HWND FindMessageBox();
 
@@ -60,6 +62,7 @@ class WizardDriver {
 
     PROCESS_INFORMATION process_ = {};
     HWND frame_ = nullptr;
+    std::vector<HWND> answered_;
 };
 
 // Wide text to code page 936, and back.

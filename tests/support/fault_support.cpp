@@ -81,6 +81,35 @@ std::string FaultScene::CheckNothingLost() const {
     return "";
 }
 
+std::string FaultScene::CheckTargetsUpTo(const TestPackage& package,
+                                         const std::string& failedTarget) const {
+    TreeSnapshot tree = SnapshotTree(InstallDir);
+    std::map<std::string, const TestFile*> targets;
+    bool reached = false;
+    for (const TestFile& file : package.Files) {
+        std::string path = InstalledPath(file);
+        targets[path] = &file;
+        reached |= InstallDir + path == failedTarget;
+        if (path == kKeptTarget)
+            continue;
+        auto found = tree.find(path);
+        if (!reached && found == tree.end())
+            return "missing before the failure: " + path;
+        if (!reached && found->second != file.Bytes)
+            return "torn file: " + path + " (" + std::to_string(found->second.size()) + " of " +
+                   std::to_string(file.Bytes.size()) + " bytes)";
+        if (reached && found != tree.end())
+            return "written at or after the failure: " + path;
+    }
+    if (!reached)
+        return "the failed target is not a package target: " + failedTarget;
+    for (const auto& file : tree) {
+        if (targets.count(file.first) == 0 && Before.count("inst\\" + file.first) == 0)
+            return "stray file: " + file.first;
+    }
+    return "";
+}
+
 TestPackage PlainPackage(int count, size_t size) {
     TestPackage package;
     package.Config = SampleConfigText();

@@ -83,8 +83,13 @@ ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset) {
     return allowed < 0 ? -1 : real(fd, buf, (size_t)allowed, offset);
 }
 
-ssize_t pwrite64(int fd, const void* buf, size_t count, off_t offset) {
-    return pwrite(fd, buf, count, offset);
+/* Its own entry: on a 32-bit system off_t is 32 bits and would cut the offset. */
+ssize_t pwrite64(int fd, const void* buf, size_t count, off64_t offset) {
+    static ssize_t (*real)(int, const void*, size_t, off64_t);
+    if (!real)
+        real = (ssize_t(*)(int, const void*, size_t, off64_t))dlsym(RTLD_NEXT, "pwrite64");
+    ssize_t allowed = Charge(fd, count);
+    return allowed < 0 ? -1 : real(fd, buf, (size_t)allowed, offset);
 }
 
 ssize_t writev(int fd, const struct iovec* iov, int iovcnt) {

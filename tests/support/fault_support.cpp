@@ -101,7 +101,7 @@ std::string FaultScene::CheckTargetsUpTo(const TestPackage& package,
         if (reached && found != tree.end())
             return "written at or after the failure: " + path;
     }
-    if (!reached)
+    if (!reached && !failedTarget.empty())
         return "the failed target is not a package target: " + failedTarget;
     for (const auto& file : tree) {
         if (targets.count(file.first) == 0 && Before.count("inst\\" + file.first) == 0)

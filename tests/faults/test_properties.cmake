@@ -33,7 +33,7 @@ if(FAULT_HOST_CC)
         set(shim_kind 2:62)
     endif()
     set_tests_properties(InstallFaultTest.FullDriveStopsWithAMessageAndTearsNothing PROPERTIES
-        ENVIRONMENT "LD_PRELOAD=${shim};FAULT_FULL_CONTROL=${CMAKE_BINARY_DIR}/testrun/disk_full.control")
+        ENVIRONMENT "SETUP_WINE_PRELOAD=${shim};FAULT_FULL_CONTROL=${CMAKE_BINARY_DIR}/testrun/disk_full.control")
     add_test(NAME DiskFullShim.BuiltForTheWineLoaderThatRunsTheTests
         COMMAND ${CMAKE_COMMAND} "-DSHIMS=${shim32}:1:3|${shim}:${shim_kind}"
             -P ${CMAKE_CURRENT_LIST_DIR}/check_elf_class.cmake)

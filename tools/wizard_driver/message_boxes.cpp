@@ -42,12 +42,15 @@ bool IsMessageBox(HWND window) {
 std::string MessageBoxWindowText(HWND window) {
     if (!window)
         return std::string();
-    // Sent as a wide message: another process's window text is not cached
-    // for GetWindowTextA, and the box keeps its texts in UTF-16 anyway.
+    // Sent, as the driver reads texts: GetWindowTextA reads another
+    // process's windows from a copy not every control keeps. Bounded, since
+    // the box's thread may be suspended or hung.
     std::wstring wide(4096, L'\0');
-    LRESULT length =
-        SendMessageW(window, WM_GETTEXT, wide.size(), reinterpret_cast<LPARAM>(&wide[0]));
-    if (length <= 0)
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, wide.size(), reinterpret_cast<LPARAM>(&wide[0]),
+                             SMTO_ABORTIFHUNG, 5000, &length))
+        return std::string();
+    if (length == 0)
         return std::string();
     int size = WideCharToMultiByte(936, 0, wide.data(), static_cast<int>(length), nullptr, 0,
                                    nullptr, nullptr);

@@ -19,7 +19,7 @@ log() { printf '==> %s\n' "$*" >&2; }
 
 APT_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libz-mingw-w64-dev
     wine wine32:i386 wine64 xvfb xauth fonts-wqy-microhei imagemagick x11-utils
-    zip unzip ninja-build cmake bc clang libclang-rt-14-dev zlib1g-dev)
+    zip unzip ninja-build cmake bc clang libclang-rt-14-dev zlib1g-dev gcc-multilib)
 
 install_packages() {
     local missing=0
@@ -31,6 +31,9 @@ install_packages() {
     [ -f /usr/x86_64-w64-mingw32/lib/libz.a ] || missing=1
     [ -d /usr/share/fonts/truetype/wqy ] || missing=1
     [ -f /usr/include/zlib.h ] || missing=1
+    # 32-bit C files: the disk-full simulation is preloaded into 32-bit Wine.
+    [ -f /usr/lib32/crti.o ] || missing=1
+    compgen -G '/usr/lib/gcc/x86_64-linux-gnu/*/32/crtbegin.o' >/dev/null || missing=1
     compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
         missing=1
     [ $missing -eq 0 ] && return 0

@@ -92,12 +92,17 @@ int StreamInflater::Run(const char* inputPath, const char* outputPath) {
     // A failed initialisation shows as Z_STREAM_ERROR from the first inflate.
     inflateInit(this);
 
+    // A failed write stays the result even when the retry of phase 2 gets
+    // its bytes into stdio's buffer: zlib's code for that pass would hide it,
+    // and bytes the failed write did store would be in the file twice.
+    bool writeFailed = false;
     if (!abortRequested) {
         for (;;) {
             if (RefillInput() == 0)
                 break;
             lastResult = inflate(this, Z_NO_FLUSH);
             DrainOutput();
+            writeFailed |= lastResult == kWriteFailed;
             if (lastResult != Z_OK)
                 break;
             ReportProgress(ProgressPercent());
@@ -109,10 +114,13 @@ int StreamInflater::Run(const char* inputPath, const char* outputPath) {
         for (;;) {
             lastResult = inflate(this, Z_FINISH);
             unsigned written = DrainOutput();
+            writeFailed |= lastResult == kWriteFailed;
             if (written == 0 || lastResult != Z_OK || abortRequested)
                 break;
         }
     }
+    if (writeFailed)
+        lastResult = kWriteFailed;
     ReportProgress(ProgressPercent());
     inflateEnd(this);
 

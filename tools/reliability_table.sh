@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Renders the fault tests' results as a markdown table.
 #   tools/reliability_table.sh [--update-readme] [RESULTS_DIR]
-# RESULTS_DIR defaults to the test build's testrun/reliability folder
-# (SETUP_BUILD_ROOT or build/, whichever architecture ran the tests).
+# RESULTS_DIR defaults to the testrun/reliability folders of every build that
+# ran the tests (SETUP_BUILD_ROOT or build/); each row names its build.
 # --update-readme replaces what lies between the README markers
 # <!-- reliability-table:start --> and <!-- reliability-table:end -->.
 set -euo pipefail
@@ -12,29 +12,37 @@ if [ "${1:-}" = --update-readme ]; then
     UPDATE=1
     shift
 fi
-DIR=${1:-}
-if [ -z "$DIR" ]; then
+DIRS=()
+if [ -n "${1:-}" ]; then
+    DIRS=("$1")
+else
     BUILD_ROOT=${SETUP_BUILD_ROOT:-$ROOT/build}
-    for arch in x86_64 i686; do
-        if [ -d "$BUILD_ROOT/$arch/testrun/reliability" ]; then
-            DIR="$BUILD_ROOT/$arch/testrun/reliability"
-            break
-        fi
+    for arch in i686 x86_64; do
+        [ -d "$BUILD_ROOT/$arch/testrun/reliability" ] &&
+            DIRS+=("$BUILD_ROOT/$arch/testrun/reliability")
     done
 fi
-if [ -z "$DIR" ] || ! ls "$DIR"/*.tsv >/dev/null 2>&1; then
+FILES=()
+for dir in "${DIRS[@]}"; do
+    for file in "$dir"/*.tsv; do
+        [ -f "$file" ] && FILES+=("$file")
+    done
+done
+if [ ${#FILES[@]} -eq 0 ]; then
     echo "reliability_table.sh: no results; run ./build.sh test -R faults first" >&2
     exit 1
 fi
 
 render() {
-    echo "| Case | Runs | Survived | Message shown | Nothing lost | Notes |"
-    echo "|---|---|---|---|---|---|"
+    echo "| Case | Build | Runs | Survived | Message shown | Nothing lost | Notes |"
+    echo "|---|---|---|---|---|---|---|"
     # The tests write GBK (the program's code page); the README is UTF-8.
-    cat "$DIR"/*.tsv | iconv -f GBK -t UTF-8 | LC_ALL=C sort |
-        awk -F '\t' 'NF >= 5 {
-            printf "| %s | %d | %d/%d | %d/%d | %d/%d | %s |\n",
-                $1, $2, $3, $2, $4, $2, $5, $2, $6 }'
+    # Results recorded before the build column name no build.
+    cat "${FILES[@]}" | iconv -f GBK -t UTF-8 | LC_ALL=C sort |
+        awk -F '\t' 'NF >= 7 { build = $6; note = $7 }
+            NF == 6 { build = "not recorded"; note = $6 }
+            NF >= 6 { printf "| %s | %s | %d | %d/%d | %d/%d | %d/%d | %s |\n",
+                $1, build, $2, $3, $2, $4, $2, $5, $2, note }'
 }
 
 TABLE=$(render)

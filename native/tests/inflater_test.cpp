@@ -105,6 +105,22 @@ TEST_F(NativeInflater, HighRatioStreamIsWrittenInFull) {
     EXPECT_EQ(Output().size(), original.size());
 }
 
+TEST_F(NativeInflater, WriteToAFullDeviceIsMinusOne) {
+    // /dev/full takes every open and refuses every write (ENOSPC): the
+    // small output fails only when stdio flushes it, the large one at once.
+    FILE* probe = fopen("/dev/full", "wb");
+    if (probe == nullptr)
+        GTEST_SKIP() << "no /dev/full here";
+    fclose(probe);
+    for (size_t size : {100u, 300000u}) {
+        FILE* f = fopen(packed.c_str(), "wb");
+        std::string stream = Compress(SampleText(size));
+        fwrite(stream.data(), 1, stream.size(), f);
+        fclose(f);
+        EXPECT_EQ(InflateFile(packed.c_str(), "/dev/full"), StreamInflater::kWriteFailed) << size;
+    }
+}
+
 TEST_F(NativeInflater, AbortAndUnopenableFilesReleaseEverything) {
     FILE* f = fopen(packed.c_str(), "wb");
     std::string stream = Compress(SampleText(300000));

@@ -10,6 +10,7 @@
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -19,6 +20,7 @@
 
 static long long g_left = -1;
 static char g_dir[4096];
+static char g_refused[4096];
 static int g_ready;
 
 static void Init(void) {
@@ -36,6 +38,20 @@ static void Init(void) {
             g_left = atoll(bytes);
     }
     fclose(file);
+    snprintf(g_refused, sizeof g_refused, "%s.refused", control);
+}
+
+/* Leaves "<control>.refused" behind once a write was cut short, so a test can
+ * tell a program that hid the failure from a preload that never took effect.
+ * open() and close() only: this runs inside write(). */
+static void NoteRefusal(void) {
+    static int noted;
+    if (noted || !g_refused[0])
+        return;
+    noted = 1;
+    int fd = open(g_refused, O_WRONLY | O_CREAT, 0644);
+    if (fd >= 0)
+        close(fd);
 }
 
 static int OnSmallDrive(int fd) {
@@ -54,11 +70,14 @@ static ssize_t Charge(int fd, size_t count) {
     if (g_left < 0 || count == 0 || !OnSmallDrive(fd))
         return (ssize_t)count;
     if (g_left == 0) {
+        NoteRefusal();
         errno = ENOSPC;
         return -1;
     }
-    if ((long long)count > g_left)
+    if ((long long)count > g_left) {
+        NoteRefusal();
         count = (size_t)g_left;
+    }
     g_left -= (long long)count;
     return (ssize_t)count;
 }
@@ -83,8 +102,13 @@ ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset) {
     return allowed < 0 ? -1 : real(fd, buf, (size_t)allowed, offset);
 }
 
-ssize_t pwrite64(int fd, const void* buf, size_t count, off_t offset) {
-    return pwrite(fd, buf, count, offset);
+/* Its own entry: on a 32-bit system off_t is 32 bits and would cut the offset. */
+ssize_t pwrite64(int fd, const void* buf, size_t count, off64_t offset) {
+    static ssize_t (*real)(int, const void*, size_t, off64_t);
+    if (!real)
+        real = (ssize_t(*)(int, const void*, size_t, off64_t))dlsym(RTLD_NEXT, "pwrite64");
+    ssize_t allowed = Charge(fd, count);
+    return allowed < 0 ? -1 : real(fd, buf, (size_t)allowed, offset);
 }
 
 ssize_t writev(int fd, const struct iovec* iov, int iovcnt) {

@@ -51,23 +51,37 @@ TEST_F(InstallFaultTest, FullDriveStopsWithAMessageAndTearsNothing) {
         std::string exe = BuildSetup(package, scene);
         std::string drive = UnixPathOf(scene.InstallDir);
         ASSERT_FALSE(drive.empty());
+        std::string refusedFile = controlFile + ".refused";
+        DeleteFileA(refusedFile.c_str());
         ASSERT_TRUE(WriteBytes(controlFile, drive + "\n" + std::to_string(budget) + "\n"));
         WorkerOutcome outcome = RunFaultWorker(exe, scene.InstallDir, scene.WorkDir);
         DeleteFileA(controlFile.c_str());
+        // The simulation leaves this behind once it cut a write short.
+        bool refused = DeleteFileA(refusedFile.c_str()) != FALSE;
         ++result.Runs;
         bool survived = outcome.ProcessExit == 0;
         EXPECT_TRUE(survived) << "budget " << budget << ": exit " << outcome.ProcessExit;
         result.Survived += survived;
-        if (outcome.Failed == 0) {
+        if (!refused && outcome.Failed == 0) {
             // The preload did not reach the program: nothing was simulated.
             continue;
         }
         ++effective;
-        bool message = StartsWith(outcome.ErrorText, "解压文件");
-        EXPECT_TRUE(message) << budget << ": " << outcome.ErrorText;
+        EXPECT_EQ(outcome.Failed, 1u)
+            << budget << ": a write was refused, the run reported success";
+        const std::string prefix = "解压文件", suffix = "错误。";
+        const std::string& text = outcome.ErrorText;
+        bool message = StartsWith(text, prefix.c_str()) &&
+                       text.size() > prefix.size() + suffix.size() &&
+                       text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+        EXPECT_TRUE(message) << budget << ": " << text;
         result.MessageShown += message;
         std::string lost = scene.CheckNothingLost();
-        std::string torn = CheckNoTornFiles(package, scene.InstallDir);
+        // Every target against the package: complete before the one named,
+        // nothing under its name or any later one, no partial file left.
+        std::string failed =
+            message ? text.substr(prefix.size(), text.size() - prefix.size() - suffix.size()) : "";
+        std::string torn = scene.CheckTargetsUpTo(package, failed);
         EXPECT_EQ(lost, "") << budget;
         EXPECT_EQ(torn, "") << budget;
         result.NothingLost += lost.empty() && torn.empty();

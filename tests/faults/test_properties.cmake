@@ -6,18 +6,35 @@ add_dependencies(${area}_tests wizard-driver fault-worker sample-server sample-c
     mysqld-standin child-probe)
 set_tests_properties(${${area}_test_list} PROPERTIES RUN_SERIAL TRUE TIMEOUT 240)
 
-# The small-drive simulation is a native library preloaded into a Wine
-# process; built with the host's C compiler where there is one.
+# The small-drive simulation is a native library preloaded into the Wine
+# processes, so it must be built for the loader that runs the tests: 32-bit
+# for the i686 build (Debian's 32-bit C development files), 64-bit for the
+# twin. The 32-bit one is built in either case, and a test checks both.
 find_program(FAULT_HOST_CC NAMES gcc cc clang NO_CMAKE_FIND_ROOT_PATH)
 if(FAULT_HOST_CC)
-    set(shim ${CMAKE_BINARY_DIR}/bin/disk_full_shim.so)
-    add_custom_command(OUTPUT ${shim}
-        COMMAND ${FAULT_HOST_CC} -shared -fPIC -O2 -o ${shim}
-            ${CMAKE_CURRENT_LIST_DIR}/disk_full_shim.c -ldl
-        DEPENDS ${CMAKE_CURRENT_LIST_DIR}/disk_full_shim.c
-        COMMENT "Building the small-drive simulation (host library)")
-    add_custom_target(disk-full-shim DEPENDS ${shim})
+    set(shim_source ${CMAKE_CURRENT_LIST_DIR}/disk_full_shim.c)
+    set(shim32 ${CMAKE_BINARY_DIR}/bin/disk_full_shim32.so)
+    set(shim64 ${CMAKE_BINARY_DIR}/bin/disk_full_shim64.so)
+    add_custom_command(OUTPUT ${shim32}
+        COMMAND ${FAULT_HOST_CC} -m32 -shared -fPIC -O2 -o ${shim32} ${shim_source} -ldl
+        DEPENDS ${shim_source}
+        COMMENT "Building the small-drive simulation (32-bit host library)")
+    add_custom_command(OUTPUT ${shim64}
+        COMMAND ${FAULT_HOST_CC} -m64 -shared -fPIC -O2 -o ${shim64} ${shim_source} -ldl
+        DEPENDS ${shim_source}
+        COMMENT "Building the small-drive simulation (64-bit host library)")
+    add_custom_target(disk-full-shim DEPENDS ${shim32} ${shim64})
     add_dependencies(${area}_tests disk-full-shim)
+    if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+        set(shim ${shim32})
+        set(shim_kind 1:3)
+    else()
+        set(shim ${shim64})
+        set(shim_kind 2:62)
+    endif()
     set_tests_properties(InstallFaultTest.FullDriveStopsWithAMessageAndTearsNothing PROPERTIES
-        ENVIRONMENT "LD_PRELOAD=${shim};FAULT_FULL_CONTROL=${CMAKE_BINARY_DIR}/testrun/disk_full.control")
+        ENVIRONMENT "SETUP_WINE_PRELOAD=${shim};FAULT_FULL_CONTROL=${CMAKE_BINARY_DIR}/testrun/disk_full.control")
+    add_test(NAME DiskFullShim.BuiltForTheWineLoaderThatRunsTheTests
+        COMMAND ${CMAKE_COMMAND} "-DSHIMS=${shim32}:1:3|${shim}:${shim_kind}"
+            -P ${CMAKE_CURRENT_LIST_DIR}/check_elf_class.cmake)
 endif()

@@ -2,10 +2,9 @@
 
 #include "wizard/progress_log.h"
 #include "tests/support/test_support.h"
+#include "tools/wizard_driver/message_boxes.h"
 
 #include <commctrl.h>
-
-#include <algorithm>
 
 void KeepStandardHandlesFromChildren() {
     for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
@@ -44,37 +43,12 @@ std::vector<SeenBox> BoxWatcher::Boxes() {
     return boxes_;
 }
 
-static BOOL CALLBACK CollectBoxes(HWND window, LPARAM found) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    char className[32] = {};
-    GetClassNameA(window, className, sizeof className);
-    if (pid == GetCurrentProcessId() && strcmp(className, "#32770") == 0 && IsWindowVisible(window))
-        reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
-    return TRUE;
-}
-
 void BoxWatcher::Run() {
+    MessageBoxAnswerer answerer;
     while (!stop_) {
-        std::vector<HWND> found;
-        EnumWindows(CollectBoxes, reinterpret_cast<LPARAM>(&found));
-        for (HWND box : found) {
-            if (std::find(answered_.begin(), answered_.end(), box) != answered_.end())
-                continue;
-            SeenBox seen;
-            seen.Owner = GetWindow(box, GW_OWNER);
-            std::string caption(4096, '\0'), text(4096, '\0');
-            caption.resize(GetWindowTextA(box, &caption[0], static_cast<int>(caption.size())));
-            text.resize(GetDlgItemTextA(box, 0xFFFF, &text[0], static_cast<int>(text.size())));
-            seen.Caption = caption;
-            seen.Text = text;
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                boxes_.push_back(seen);
-            }
-            answered_.push_back(box);
-            PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                         reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+        for (const AnsweredBox& box : answerer.AnswerAll(IDOK)) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            boxes_.push_back(SeenBox{box.Owner, box.Caption, box.Text});
         }
         Sleep(20);
     }
@@ -113,40 +87,6 @@ std::vector<std::string> LogLines() {
         lines.push_back(line);
     }
     return lines;
-}
-
-void RemoveService(const char* name) {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (manager == nullptr)
-        return;
-    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
-    if (service != nullptr) {
-        SERVICE_STATUS status = {};
-        ControlService(service, SERVICE_CONTROL_STOP, &status);
-        for (int i = 0; i < 200 && QueryServiceStatus(service, &status) &&
-                        status.dwCurrentState != SERVICE_STOPPED;
-             ++i)
-            Sleep(50);
-        DeleteService(service);
-        CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
-}
-
-DWORD ServiceState(const char* name) {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    if (manager == nullptr)
-        return 0;
-    DWORD state = 0;
-    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_QUERY_STATUS);
-    if (service != nullptr) {
-        SERVICE_STATUS status = {};
-        if (QueryServiceStatus(service, &status))
-            state = status.dwCurrentState;
-        CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
-    return state;
 }
 
 std::string ReadText(const std::string& path) {

@@ -2,6 +2,8 @@
 // Helpers of the post-install tests: a scratch current directory, message
 // boxes answered from a watcher thread, the bound progress and log windows,
 // and services removed through the service manager.
+#include "tests/support/services.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -53,7 +55,6 @@ class BoxWatcher {
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
     std::vector<SeenBox> boxes_;
-    std::vector<HWND> answered_;
     std::thread thread_;
 };
 
@@ -67,11 +68,6 @@ struct BoundWindows {
 const BoundWindows& TheBoundWindows();
 int ProgressPosition();
 std::vector<std::string> LogLines();
-
-// Stops and deletes a service; quiet when it does not exist.
-void RemoveService(const char* name);
-// SERVICE_RUNNING etc., or 0 when the service does not exist.
-DWORD ServiceState(const char* name);
 
 std::string ReadText(const std::string& path); // "" when missing
 int CountLines(const std::string& text, const std::string& containing);

@@ -1,6 +1,7 @@
 // Links go into the prefix's real special folders; every test removes what it
 // made there. The log helper latches one list per process (one test each).
 #include "postinstall/shortcuts.h"
+#include "tests/support/links.h"
 #include "tests/support/test_support.h"
 #include "wizard/progress_log.h"
 
@@ -8,6 +9,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,40 +20,9 @@ const char kFolderName[] = "单元测试快捷方式";
 const char kLinkName[] = "单元测试程序.lnk";
 
 std::string SpecialFolder(int csidl) {
-    char path[MAX_PATH] = {};
-    EXPECT_TRUE(SUCCEEDED(SHGetFolderPathA(nullptr, csidl, nullptr, 0, path)));
+    std::string path = SpecialFolderPath(csidl);
+    EXPECT_FALSE(path.empty()) << csidl;
     return path;
-}
-
-struct LinkContents {
-    std::string path, workingDir, arguments;
-};
-
-bool ReadLink(const std::string& linkPath, LinkContents* contents) {
-    CoInitialize(nullptr);
-    IShellLinkA* link = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                reinterpret_cast<void**>(&link))))
-        return false;
-    IPersistFile* file = nullptr;
-    bool ok = SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)));
-    if (ok) {
-        wchar_t wide[MAX_PATH] = {};
-        MultiByteToWideChar(CP_ACP, 0, linkPath.c_str(), -1, wide, MAX_PATH);
-        ok = SUCCEEDED(file->Load(wide, STGM_READ));
-        char text[MAX_PATH] = {};
-        if (ok && SUCCEEDED(link->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH)))
-            contents->path = text;
-        text[0] = '\0';
-        if (ok && SUCCEEDED(link->GetWorkingDirectory(text, MAX_PATH)))
-            contents->workingDir = text;
-        text[0] = '\0';
-        if (ok && SUCCEEDED(link->GetArguments(text, MAX_PATH)))
-            contents->arguments = text;
-        file->Release();
-    }
-    link->Release();
-    return ok;
 }
 
 class ShortcutsTest : public ::testing::Test {
@@ -80,24 +51,12 @@ class ShortcutsTest : public ::testing::Test {
         for (const std::string& made : madeFiles)
             DeleteFileA(made.c_str());
         RemoveTree(programs + kFolderName);
-        // Deepest first; only folders this test created.
-        for (auto it = madeFolders.rbegin(); it != madeFolders.rend(); ++it)
-            RemoveDirectoryA(it->c_str());
+        quickLaunchScope.reset();
         RemoveTree(dir);
         DestroyWindow(frame);
     }
 
-    // Quick Launch does not exist in a fresh prefix; the program does not
-    // create it, so the test does (and removes the levels it added).
-    void MakeQuickLaunch() {
-        std::string path = appData;
-        for (const char* level : {"Microsoft", "Internet Explorer", "Quick Launch"}) {
-            path += level;
-            if (CreateDirectoryA(path.c_str(), nullptr))
-                madeFolders.push_back(path);
-            path += "\\";
-        }
-    }
+    void MakeQuickLaunch() { quickLaunchScope = std::make_unique<ScopedQuickLaunch>(); }
 
     std::vector<std::string> LogLines() {
         std::vector<std::string> lines;
@@ -112,7 +71,8 @@ class ShortcutsTest : public ::testing::Test {
 
     HWND frame = nullptr, log = nullptr;
     std::string dir, appDir, target, programs, desktop, appData, quickLaunch;
-    std::vector<std::string> madeFiles, madeFolders;
+    std::vector<std::string> madeFiles;
+    std::unique_ptr<ScopedQuickLaunch> quickLaunchScope;
 };
 
 TEST_F(ShortcutsTest, PlacesThreeLinksInOrderStartingTheTargetInItsFolder) {

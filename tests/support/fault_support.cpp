@@ -81,6 +81,35 @@ std::string FaultScene::CheckNothingLost() const {
     return "";
 }
 
+std::string FaultScene::CheckTargetsUpTo(const TestPackage& package,
+                                         const std::string& failedTarget) const {
+    TreeSnapshot tree = SnapshotTree(InstallDir);
+    std::map<std::string, const TestFile*> targets;
+    bool reached = false;
+    for (const TestFile& file : package.Files) {
+        std::string path = InstalledPath(file);
+        targets[path] = &file;
+        reached |= InstallDir + path == failedTarget;
+        if (path == kKeptTarget)
+            continue;
+        auto found = tree.find(path);
+        if (!reached && found == tree.end())
+            return "missing before the failure: " + path;
+        if (!reached && found->second != file.Bytes)
+            return "torn file: " + path + " (" + std::to_string(found->second.size()) + " of " +
+                   std::to_string(file.Bytes.size()) + " bytes)";
+        if (reached && found != tree.end())
+            return "written at or after the failure: " + path;
+    }
+    if (!reached && !failedTarget.empty())
+        return "the failed target is not a package target: " + failedTarget;
+    for (const auto& file : tree) {
+        if (targets.count(file.first) == 0 && Before.count("inst\\" + file.first) == 0)
+            return "stray file: " + file.first;
+    }
+    return "";
+}
+
 TestPackage PlainPackage(int count, size_t size) {
     TestPackage package;
     package.Config = SampleConfigText();
@@ -184,9 +213,16 @@ void RecordCase(const CaseResult& r) {
     std::replace_if(
         name.begin(), name.end(), [](char c) { return !isalnum(static_cast<unsigned char>(c)); },
         '-');
+    // The build that ran the case: the shipped 32-bit program, or its 64-bit
+    // twin on a host that cannot run 32-bit code.
+#ifdef _WIN64
+    const char* build = "x86_64 twin";
+#else
+    const char* build = "i686";
+#endif
     char line[1024];
-    snprintf(line, sizeof line, "%s\t%d\t%d\t%d\t%d\t%s\n", r.Name.c_str(), r.Runs, r.Survived,
-             r.MessageShown, r.NothingLost, r.Note.c_str());
+    snprintf(line, sizeof line, "%s\t%d\t%d\t%d\t%d\t%s\t%s\n", r.Name.c_str(), r.Runs, r.Survived,
+             r.MessageShown, r.NothingLost, build, r.Note.c_str());
     WriteBytes(ResultsDir() + name + ".tsv", line);
 }
 
@@ -204,17 +240,18 @@ std::string ResultsTable() {
         FindClose(search);
     }
     std::sort(lines.begin(), lines.end());
-    std::string table = "| Case | Runs | Survived | Message shown | Nothing lost | Notes |\n"
-                        "|---|---|---|---|---|---|\n";
+    std::string table =
+        "| Case | Build | Runs | Survived | Message shown | Nothing lost | Notes |\n"
+        "|---|---|---|---|---|---|---|\n";
     for (const std::string& line : lines) {
-        char name[256] = {}, note[512] = {};
+        char name[256] = {}, build[64] = {}, note[512] = {};
         int runs = 0, survived = 0, message = 0, kept = 0;
-        if (sscanf(line.c_str(), "%255[^\t]\t%d\t%d\t%d\t%d\t%511[^\n]", name, &runs, &survived,
-                   &message, &kept, note) < 5)
+        if (sscanf(line.c_str(), "%255[^\t]\t%d\t%d\t%d\t%d\t%63[^\t\n]\t%511[^\n]", name, &runs,
+                   &survived, &message, &kept, build, note) < 6)
             continue;
         char row[1024];
-        snprintf(row, sizeof row, "| %s | %d | %d/%d | %d/%d | %d/%d | %s |\n", name, runs,
-                 survived, runs, message, runs, kept, runs, note);
+        snprintf(row, sizeof row, "| %s | %s | %d | %d/%d | %d/%d | %d/%d | %s |\n", name, build,
+                 runs, survived, runs, message, runs, kept, runs, note);
         table += row;
     }
     return table;

@@ -25,6 +25,12 @@ struct FaultScene {
     // Empty when every earlier file is unchanged and everything new lies in
     // the install or work folder; otherwise what went wrong.
     std::string CheckNothingLost() const;
+    // For a run that stopped at failedTarget (a full path; empty for a run
+    // that completed): empty when every package target before it in the
+    // index is complete, it and every later one are absent, and the install
+    // folder holds nothing else that was not there before (no partial file
+    // under any name); otherwise the first difference.
+    std::string CheckTargetsUpTo(const TestPackage& package, const std::string& failedTarget) const;
 };
 
 // The existing target FaultScene plants, and the user bytes it holds.

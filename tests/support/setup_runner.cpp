@@ -1,6 +1,7 @@
 #include "tests/support/setup_runner.h"
 
 #include "resources/resource_ids.h"
+#include "tools/wizard_driver/message_boxes.h"
 
 #include <cstring>
 
@@ -49,13 +50,6 @@ std::string WindowText(HWND window) {
     return text;
 }
 
-bool IsMessageBox(HWND window) {
-    char className[32] = {};
-    GetClassNameA(window, className, sizeof className);
-    return strcmp(className, "#32770") == 0 && GetDlgItem(window, 0xFFFF) != nullptr &&
-           GetDlgItem(window, IDC_HEADER_BAND) == nullptr;
-}
-
 SetupRunResult RunSetupProgram(const std::string& exe, const std::string& tempDir,
                                DWORD timeoutMs) {
     SetupRunResult result;
@@ -69,7 +63,8 @@ SetupRunResult RunSetupProgram(const std::string& exe, const std::string& tempDi
         return result;
     CloseHandle(process.hThread);
     DWORD started = GetTickCount();
-    std::vector<HWND> answered;
+    MessageBoxAnswerer boxes(process.dwProcessId);
+    std::vector<HWND> closedFrames;
     while (WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT) {
         if (GetTickCount() - started > timeoutMs) {
             TerminateProcess(process.hProcess, 99);
@@ -78,23 +73,19 @@ SetupRunResult RunSetupProgram(const std::string& exe, const std::string& tempDi
             result.ExitCode = -2;
             return result;
         }
+        for (const AnsweredBox& box : boxes.AnswerAll(IDOK))
+            result.BoxTexts.push_back(box.Text);
         for (HWND window : ProcessWindows(process.dwProcessId)) {
-            if (!IsWindowVisible(window))
+            if (!IsWindowVisible(window) || GetDlgItem(window, IDC_HEADER_BAND) == nullptr)
                 continue;
-            bool seen = false;
-            for (HWND done : answered)
-                seen |= done == window;
-            if (seen)
+            bool closed = false;
+            for (HWND done : closedFrames)
+                closed |= done == window;
+            if (closed)
                 continue;
-            if (IsMessageBox(window)) {
-                result.BoxTexts.push_back(WindowText(GetDlgItem(window, 0xFFFF)));
-                PostMessageA(window, WM_COMMAND, IDOK, 0);
-                answered.push_back(window);
-            } else if (GetDlgItem(window, IDC_HEADER_BAND) != nullptr) {
-                result.SawWizard = true;
-                PostMessageA(window, WM_CLOSE, 0, 0);
-                answered.push_back(window);
-            }
+            result.SawWizard = true;
+            PostMessageA(window, WM_CLOSE, 0, 0);
+            closedFrames.push_back(window);
         }
     }
     DWORD code = 0;

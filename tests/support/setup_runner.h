@@ -18,6 +18,4 @@ SetupRunResult RunSetupProgram(const std::string& exe, const std::string& tempDi
 
 // Top-level windows of a process, visible or not.
 std::vector<HWND> ProcessWindows(DWORD processId);
-// True for a message box: a dialog with the static text child 0xFFFF.
-bool IsMessageBox(HWND window);
 std::string WindowText(HWND window);

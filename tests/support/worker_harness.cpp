@@ -1,7 +1,5 @@
 #include "tests/support/worker_harness.h"
 
-#include "tests/support/setup_runner.h"
-
 #include "package/extraction_worker.h"
 #include "package/package_resources.h"
 #include "resources/resource_ids.h"
@@ -152,17 +150,8 @@ bool WorkerHarness::Run(DWORD timeoutMs) {
 }
 
 void WorkerHarness::AnswerBoxes() {
-    for (HWND window : ProcessWindows(GetCurrentProcessId())) {
-        if (!IsWindowVisible(window) || !IsMessageBox(window))
-            continue;
-        // A box stays visible until the worker's dialog loop takes the OK
-        // (hiding it does not help: an idle dialog loop shows it again), so
-        // each window is counted and answered once.
-        if (!answered_.insert(window).second)
-            continue;
-        Boxes.emplace_back(WindowText(GetDlgItem(window, 0xFFFF)), WindowText(window));
-        PostMessageA(window, WM_COMMAND, IDOK, 0);
-    }
+    for (const AnsweredBox& box : boxes_.AnswerAll(IDOK))
+        Boxes.emplace_back(box.Text, box.Caption);
 }
 
 std::vector<std::string> WorkerHarness::LogLines() const {

@@ -4,11 +4,11 @@
 // a status line; the helpers are bound to them before the worker thread starts.
 #include "app/setup_context.h"
 #include "tests/support/test_support.h"
+#include "tools/wizard_driver/message_boxes.h"
 
 #include <windows.h>
 
 #include <functional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -54,7 +54,7 @@ class WorkerHarness {
   private:
     HMODULE module_ = nullptr;
     void AnswerBoxes();
-    std::set<HWND> answered_;
+    MessageBoxAnswerer boxes_;
     void FillContext(const void* index, size_t indexSize, const std::string& installDir);
     std::string exe_;
     static LRESULT CALLBACK FrameProc(HWND, UINT, WPARAM, LPARAM);

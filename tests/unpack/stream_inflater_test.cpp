@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 #include <zlib.h>
@@ -23,6 +24,20 @@ class RecordingInflater : public StreamInflater {
             abortRequested = 1;
     }
     void ReportStatus(const char* text) override { status = text; }
+};
+
+// Makes every write after the first progress report fail, as a full drive
+// does: the output is reopened read-only under the same stream field.
+class WriteFailingInflater : public RecordingInflater {
+  public:
+    std::string outputPath;
+    void ReportProgress(int percent) override {
+        RecordingInflater::ReportProgress(percent);
+        if (progress.size() == 1 && output != nullptr) {
+            fclose(output);
+            output = fopen(outputPath.c_str(), "rb");
+        }
+    }
 };
 
 // Sets the fields ProgressPercent reads, without a file of that size.
@@ -137,6 +152,17 @@ TEST_F(StreamInflaterTest, AbortEndsRunWithAbortResult) {
     // One report from phase one, then the closing report.
     EXPECT_EQ(inflater.progress.size(), 2u);
     EXPECT_LT(Output().size(), 300000u);
+}
+
+TEST_F(StreamInflaterTest, FailedWriteIsMinusOneNeverSuccess) {
+    const std::string original = SampleText(300000);
+    ASSERT_TRUE(WriteBytes(packed, Compress(original)));
+    WriteFailingInflater inflater;
+    inflater.outputPath = plain;
+    EXPECT_EQ(inflater.Run(packed.c_str(), plain.c_str()), StreamInflater::kWriteFailed);
+    EXPECT_EQ(StreamInflater::kWriteFailed, -1);
+    EXPECT_EQ(inflater.status, "Zlib Error");
+    EXPECT_LT(Output().size(), original.size());
 }
 
 TEST_F(StreamInflaterTest, UnopenableFilesEndTheRunAndReleaseTheOther) {

@@ -32,6 +32,24 @@ TEST(LocationRules, RequiredBytesFollowTheChosenSides) {
     EXPECT_EQ(RequiredBytes(Sizes(0xFFFFFFFFu, 2, 0), 1, 1), 1u);
 }
 
+TEST(LocationRules, RequiredSpaceCountsMebibytes) {
+    // Each value rounds to another whole number with 1,000,000 bytes a megabyte.
+    const struct {
+        uint32_t Bytes;
+        const char* Text;
+    } kCases[] = {
+        {100u * 1048576u, "所需空间：100MB"}, // 105 in millions
+        {1500000u, "所需空间：1MB"},          // 1.43 MiB; 1.5 in millions
+        {524287u, "所需空间：0MB"},           // just under half a MiB
+        {0xFFFFFFFFu, "所需空间：4096MB"},    // 4295 in millions
+    };
+    for (const auto& c : kCases) {
+        char text[260];
+        FormatRequiredSpace(text, sizeof text, c.Bytes);
+        EXPECT_STREQ(text, c.Text) << c.Bytes << " bytes";
+    }
+}
+
 TEST(LocationRules, SpaceTextsRoundToWholeUnits) {
     char text[260];
     FormatRequiredSpace(text, sizeof text, 0);

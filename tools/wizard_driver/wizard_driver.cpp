@@ -13,29 +13,21 @@ bool IsDialogClass(HWND window) {
     return strcmp(name, "#32770") == 0;
 }
 
-struct TopLevelSearch {
+struct FrameSearch {
     DWORD ProcessId;
-    bool WantMessageBox;
-    const std::vector<HWND>* Skip;
     HWND Found;
 };
 
-BOOL CALLBACK FindTopLevel(HWND window, LPARAM parameter) {
-    auto* search = reinterpret_cast<TopLevelSearch*>(parameter);
+BOOL CALLBACK FindFrame(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<FrameSearch*>(parameter);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
     if (owner != search->ProcessId || !IsWindowVisible(window) || !IsDialogClass(window))
         return TRUE;
-    for (HWND skipped : *search->Skip)
-        if (skipped == window)
-            return TRUE;
-    bool isBox = GetDlgItem(window, 0xFFFF) != nullptr;
-    bool isFrame = GetDlgItem(window, IDC_HEADER_BAND) != nullptr;
-    if ((search->WantMessageBox && isBox) || (!search->WantMessageBox && isFrame)) {
-        search->Found = window;
-        return FALSE;
-    }
-    return TRUE;
+    if (GetDlgItem(window, IDC_HEADER_BAND) == nullptr)
+        return TRUE;
+    search->Found = window;
+    return FALSE;
 }
 } // namespace
 
@@ -74,7 +66,7 @@ void WizardDriver::Release() {
     }
     process_ = {};
     frame_ = nullptr;
-    answered_.clear();
+    boxes_.Watch(0);
 }
 
 bool WizardDriver::Start(const std::string& exePath, const std::string& workingDir) {
@@ -87,6 +79,7 @@ bool WizardDriver::Start(const std::string& exePath, const std::string& workingD
         process_ = {};
         return false;
     }
+    boxes_.Watch(process_.dwProcessId);
     WaitForInputIdle(process_.hProcess, 10000);
     return true;
 }
@@ -105,8 +98,8 @@ bool WizardDriver::WaitUntil(const std::function<bool()>& ready, DWORD timeoutMs
 HWND WizardDriver::WaitForFrame(DWORD timeoutMs) {
     WaitUntil(
         [&] {
-            TopLevelSearch search{process_.dwProcessId, false, &answered_, nullptr};
-            EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&search));
+            FrameSearch search{process_.dwProcessId, nullptr};
+            EnumWindows(FindFrame, reinterpret_cast<LPARAM>(&search));
             frame_ = search.Found;
             return frame_ != nullptr || HasExited();
         },
@@ -115,9 +108,7 @@ HWND WizardDriver::WaitForFrame(DWORD timeoutMs) {
 }
 
 HWND WizardDriver::FindMessageBox() {
-    TopLevelSearch search{process_.dwProcessId, true, &answered_, nullptr};
-    EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&search));
-    return search.Found;
+    return process_.hProcess ? boxes_.FindNew() : nullptr;
 }
 
 HWND WizardDriver::WaitForMessageBox(DWORD timeoutMs) {
@@ -206,9 +197,7 @@ void WizardDriver::ClickPageControl(int id) {
 }
 
 void WizardDriver::AnswerMessageBox(HWND box, int buttonId) {
-    answered_.push_back(box);
-    PostMessageA(box, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(box, buttonId)));
+    boxes_.Answer(box, buttonId);
 }
 
 bool WizardDriver::HasExited() {

@@ -1,6 +1,8 @@
 #pragma once
 // Runs a setup program and drives its wizard from another process, through
 // window messages only. Texts are returned in code page 936.
+#include "message_boxes.h"
+
 #include <windows.h>
 
 #include <functional>
@@ -62,7 +64,7 @@ class WizardDriver {
 
     PROCESS_INFORMATION process_ = {};
     HWND frame_ = nullptr;
-    std::vector<HWND> answered_;
+    MessageBoxAnswerer boxes_{0};
 };
 
 // Wide text to code page 936, and back.

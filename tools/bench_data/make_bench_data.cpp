@@ -185,8 +185,8 @@ std::vector<FilePlan> ManySmallFiles(int folders, uint64_t seed) {
     for (int folder = 0; folder < folders; ++folder) {
         for (int file = 0; file < 80; ++file) {
             std::string name = plans.empty() ? "program.exe" : "f" + std::to_string(file) + ".dat";
-            plans.push_back({"d" + std::to_string(folder) + "/" + name, 512 + random.Below(1024),
-                             false});
+            plans.push_back(
+                {"d" + std::to_string(folder) + "/" + name, 512 + random.Below(1024), false});
         }
     }
     return plans;

@@ -69,18 +69,20 @@ bool PartialPathFor(const char* folder, char* partial, size_t size) {
 
 // Renames an open file to target without replacing anything there.
 bool RenameOpenFile(HANDLE file, const char* target) {
-    alignas(
-        FILE_RENAME_INFO) unsigned char buffer[sizeof(FILE_RENAME_INFO) + 260 * sizeof(WCHAR)] = {};
-    FILE_RENAME_INFO* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer);
-    int length = MultiByteToWideChar(CP_ACP, 0, target, -1, rename->FileName, 260);
+    // The name runs on past the structure's one-character array, terminated.
+    struct {
+        FILE_RENAME_INFO Info;
+        WCHAR Rest[260];
+    } request = {};
+    int length = MultiByteToWideChar(CP_ACP, 0, target, -1, request.Info.FileName, 260);
     if (length <= 1) {
         SetLastError(ERROR_INVALID_NAME);
         return false;
     }
-    rename->ReplaceIfExists = FALSE;
-    rename->RootDirectory = nullptr;
-    rename->FileNameLength = static_cast<DWORD>(length - 1) * sizeof(WCHAR);
-    return SetFileInformationByHandle(file, FileRenameInfo, rename, sizeof buffer) != 0;
+    request.Info.ReplaceIfExists = FALSE;
+    request.Info.RootDirectory = nullptr;
+    request.Info.FileNameLength = static_cast<DWORD>(length - 1) * sizeof(WCHAR);
+    return SetFileInformationByHandle(file, FileRenameInfo, &request, sizeof request) != 0;
 }
 
 void SetPackageTimes(HANDLE file, const PackageEntry& entry) {
@@ -145,10 +147,9 @@ void WorkerRun::Status(const char* format, ...) {
 
 bool WorkerRun::CancelRequested(DWORD waitMs) {
     ParkWorkerIfAsked();
-    // The frame creates the event when the user confirms; until then the
-    // wait on a null handle fails at once, which means "go on".
-    // No event, nothing to wait for: the wait would only fail (a kernel call
-    // all the same).
+    // The frame creates the event when the user confirms; until then there
+    // is nothing to wait for (a wait on the null handle would fail at once,
+    // meaning "go on", but still costs a kernel call).
     HANDLE cancel = InterlockedCompareExchangePointer(&context_.CancelEvent, nullptr, nullptr);
     if (cancel == nullptr || WaitForSingleObject(cancel, waitMs) != WAIT_OBJECT_0)
         return false;

@@ -27,11 +27,16 @@ char* FindLastSeparator(char* text) {
 } // namespace
 
 int EnsureDirectoryPath(const char* path, int fileMode) {
+    EnsureFolderPath(path, fileMode);
+    return 1;
+}
+
+FolderState EnsureFolderPath(const char* path, int fileMode) {
     if (path == nullptr)
-        return 1;
+        return FolderState::Missing;
     size_t length = strnlen(path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
-        return 1;
+        return FolderState::Missing;
 
     // The folder, its trailing backslash and the "*.*" probe must all fit;
     // the unused tail stays zero so the forward walk can restore separators.
@@ -40,7 +45,7 @@ int EnsureDirectoryPath(const char* path, int fileMode) {
     CopyBounded(buffer, sizeof buffer, path);
     char* separator = FindLastSeparator(buffer);
     if (separator == nullptr)
-        return 1;
+        return FolderState::Missing;
     if (fileMode) {
         memset(separator + 1, 0, sizeof buffer - (separator + 1 - buffer));
     } else if (separator[1] != '\0') {
@@ -53,22 +58,26 @@ int EnsureDirectoryPath(const char* path, int fileMode) {
     HANDLE search = FindFirstFileA(buffer, &found);
     if (search != nullptr && search != INVALID_HANDLE_VALUE) {
         FindClose(search);
-        return 1;
+        return FolderState::Existed;
     }
 
     // Up from the deepest level until one can be created (its parent exists)...
     int failures = 0;
+    bool created = false;
     for (separator = FindLastSeparator(buffer); separator != nullptr;
          separator = FindLastSeparator(buffer)) {
         *separator = '\0';
-        if (CreateDirectoryA(buffer, nullptr))
+        created = CreateDirectoryA(buffer, nullptr) != 0;
+        if (created)
             break;
         ++failures;
     }
-    // ...then down again, bringing back one level per failed attempt.
+    // ...then down again, bringing back one level per failed attempt. When
+    // no level could be made, the last attempt is the "*.*" name and fails.
     for (int i = 0; i < failures; ++i) {
         buffer[strlen(buffer)] = '\\';
-        CreateDirectoryA(buffer, nullptr);
+        bool made = CreateDirectoryA(buffer, nullptr) != 0;
+        created = created && made;
     }
-    return 1;
+    return created ? FolderState::Created : FolderState::Missing;
 }

@@ -33,6 +33,70 @@ constexpr size_t kStatusBytes = 260;
 // only when complete: a run ended by force never leaves a partial target.
 const char kPartialName[] = "~MDPX.part";
 
+// How a new target's unpacking ended.
+enum class Placement {
+    Placed,        // the target is in place (with the package's times unless cancelled)
+    FoundExisting, // something was already there: it stays, the new data is dropped
+    Failed,        // the outcome says why
+};
+
+// The partial file sits beside its target, so that moving it into place is a
+// rename within one folder. A folder that leaves no room for the name (a
+// target of 250 to 259 bytes with a short name) is named by its short form;
+// failing that the partial goes to the nearest enclosing folder with room. A
+// rename never copies, so no torn target can appear either way.
+bool PartialPathFor(const char* folder, char* partial, size_t size) {
+    if (FormatFits(partial, size, "%s%s", folder, kPartialName))
+        return true;
+    char shortFolder[260];
+    DWORD length = GetShortPathNameA(folder, shortFolder, sizeof shortFolder);
+    if (length != 0 && length < sizeof shortFolder &&
+        FindLastSeparatorGbk(shortFolder) == static_cast<long>(length) - 1 &&
+        FormatFits(partial, size, "%s%s", shortFolder, kPartialName))
+        return true;
+    char enclosing[260];
+    CopyBounded(enclosing, sizeof enclosing, folder);
+    for (;;) {
+        enclosing[strlen(enclosing) - 1] = '\0'; // the folder's own backslash
+        long separator = FindLastSeparatorGbk(enclosing);
+        if (separator < 0)
+            return false;
+        enclosing[separator + 1] = '\0';
+        if (FormatFits(partial, size, "%s%s", enclosing, kPartialName))
+            return true;
+    }
+}
+
+// Renames an open file to target without replacing anything there.
+bool RenameOpenFile(HANDLE file, const char* target) {
+    // The name runs on past the structure's one-character array, terminated.
+    struct {
+        FILE_RENAME_INFO Info;
+        WCHAR Rest[260];
+    } request = {};
+    int length = MultiByteToWideChar(CP_ACP, 0, target, -1, request.Info.FileName, 260);
+    if (length <= 1) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    request.Info.ReplaceIfExists = FALSE;
+    request.Info.RootDirectory = nullptr;
+    request.Info.FileNameLength = static_cast<DWORD>(length - 1) * sizeof(WCHAR);
+    return SetFileInformationByHandle(file, FileRenameInfo, &request, sizeof request) != 0;
+}
+
+void SetPackageTimes(HANDLE file, const PackageEntry& entry) {
+    FILETIME times[3];
+    memcpy(&times[0], &entry.CreationTime, sizeof times[0]);
+    memcpy(&times[1], &entry.LastAccessTime, sizeof times[1]);
+    memcpy(&times[2], &entry.LastWriteTime, sizeof times[2]);
+    SetFileTime(file, &times[0], &times[1], &times[2]);
+}
+
+bool IsExistsError(DWORD error) {
+    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+}
+
 volatile LONG g_outcomeRecorded;
 
 struct GroupPlan {
@@ -52,7 +116,13 @@ class WorkerRun {
     char outcomeSubject_[520] = {}; // the path named by the failure text
     int position_ = 0;
     char workFile_[260] = {};
+    HANDLE work_ = INVALID_HANDLE_VALUE; // the open work file, once made
+    DWORD workLength_ = 0;
     SYSTEMTIME now_ = {};
+    // The previous entry's folder, known to exist (empty when not known), and
+    // whether this run made it: then it holds only what this run put there.
+    char knownFolder_[260] = {};
+    bool knownFolderIsNew_ = false;
 
     void Status(const char* format, ...) __attribute__((format(printf, 2, 3)));
     bool CancelRequested(DWORD waitMs);
@@ -61,7 +131,8 @@ class WorkerRun {
     void PlanGroups(GroupPlan plans[3]) const;
     void MakeBackupFolder(const char* folder);
     void InstallEntry(const PackageView& package, const PackageEntry& entry, const char* folder);
-    bool UnpackNewTarget(const char* target);
+    Placement UnpackNewTarget(const char* target, const char* folder, const PackageEntry& entry);
+    Placement MoveIntoPlace(const char* partial, const char* target, const PackageEntry* times);
     void FinishRun();
 };
 
@@ -76,10 +147,11 @@ void WorkerRun::Status(const char* format, ...) {
 
 bool WorkerRun::CancelRequested(DWORD waitMs) {
     ParkWorkerIfAsked();
-    // The frame creates the event when the user confirms; until then the
-    // wait on a null handle fails at once, which means "go on".
+    // The frame creates the event when the user confirms; until then there
+    // is nothing to wait for (a wait on the null handle would fail at once,
+    // meaning "go on", but still costs a kernel call).
     HANDLE cancel = InterlockedCompareExchangePointer(&context_.CancelEvent, nullptr, nullptr);
-    if (WaitForSingleObject(cancel, waitMs) != WAIT_OBJECT_0)
+    if (cancel == nullptr || WaitForSingleObject(cancel, waitMs) != WAIT_OBJECT_0)
         return false;
     Fail(kCancelled, "");
     return true;
@@ -141,29 +213,58 @@ void WorkerRun::MakeBackupFolder(const char* folder) {
                        FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
 }
 
-// Unpacks the work file into a partial file beside the target, then moves it
-// into place. On failure nothing remains under either name.
-bool WorkerRun::UnpackNewTarget(const char* target) {
-    char folder[260];
-    CopyBounded(folder, sizeof folder, target);
-    folder[FindLastSeparatorGbk(folder) + 1] = '\0';
+// Unpacks the work file into a partial file, then moves it into place with
+// the package's times. On failure nothing remains under either name.
+Placement WorkerRun::UnpackNewTarget(const char* target, const char* folder,
+                                     const PackageEntry& entry) {
     char partial[260];
-    if (!FormatFits(partial, sizeof partial, "%s%s", folder, kPartialName)) {
+    if (!PartialPathFor(folder, partial, sizeof partial)) {
         Fail(kPathTooLong, target);
-        return false;
+        return Placement::Failed;
     }
     int result = InflateFile(workFile_, partial);
     if (result != 0) {
         DeleteFileA(partial);
-        Fail(kInflateFailed, target);
-        return false;
+        // The work file was just written, so an open that failed was the
+        // output's: its folder could not be made.
+        bool outputNotOpened = result == StreamInflater::kOpenFailed &&
+                               GetFileAttributesA(workFile_) != INVALID_FILE_ATTRIBUTES;
+        Fail(outputNotOpened ? kTargetNotOpened : kInflateFailed, target);
+        return Placement::Failed;
     }
-    if (!MoveFileExA(partial, target, MOVEFILE_REPLACE_EXISTING)) {
+    // A cancel seen now leaves the target with the time of its unpacking.
+    bool cancelled = CancelRequested(10);
+    return MoveIntoPlace(partial, target, cancelled ? nullptr : &entry);
+}
+
+// The times are set on the handle that also renames the partial file, so
+// the target is not opened once more.
+Placement WorkerRun::MoveIntoPlace(const char* partial, const char* target,
+                                   const PackageEntry* times) {
+    HANDLE file = CreateFileA(partial, GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
         DeleteFileA(partial);
         Fail(kTargetNotOpened, target);
-        return false;
+        return Placement::Failed;
     }
-    return true;
+    if (times != nullptr)
+        SetPackageTimes(file, *times);
+    bool moved = RenameOpenFile(file, target);
+    DWORD error = moved ? ERROR_SUCCESS : GetLastError();
+    CloseHandle(file);
+    if (!moved && !IsExistsError(error)) {
+        // A file system that cannot rename by handle still can by name.
+        moved = MoveFileExA(partial, target, 0) != 0;
+        error = moved ? ERROR_SUCCESS : GetLastError();
+    }
+    if (moved)
+        return Placement::Placed;
+    DeleteFileA(partial);
+    if (IsExistsError(error))
+        return Placement::FoundExisting;
+    Fail(kTargetNotOpened, target);
+    return Placement::Failed;
 }
 
 void WorkerRun::InstallEntry(const PackageView& package, const PackageEntry& entry,
@@ -173,18 +274,25 @@ void WorkerRun::InstallEntry(const PackageView& package, const PackageEntry& ent
     if (CancelRequested(10))
         return;
 
-    HANDLE work = CreateFileA(workFile_, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (work == nullptr || work == INVALID_HANDLE_VALUE) {
-        Fail(kWorkFileNotCreated, workFile_);
-        return;
+    // One handle serves the run: each entry rewrites the file from its start,
+    // cut after it when the previous one was longer. The inflater reads it by
+    // name meanwhile.
+    if (work_ == INVALID_HANDLE_VALUE) {
+        HANDLE work = CreateFileA(workFile_, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (work == nullptr || work == INVALID_HANDLE_VALUE) {
+            Fail(kWorkFileNotCreated, workFile_);
+            return;
+        }
+        work_ = work;
     }
     DWORD written = 0;
     const uint8_t* stream = package.Stream(entry);
-    BOOL wrote =
-        stream != nullptr && (entry.CompressedLength == 0 ||
-                              WriteFile(work, stream, entry.CompressedLength, &written, nullptr));
-    CloseHandle(work);
+    bool wrote = stream != nullptr && SetFilePointer(work_, 0, nullptr, FILE_BEGIN) == 0 &&
+                 (entry.CompressedLength == 0 ||
+                  WriteFile(work_, stream, entry.CompressedLength, &written, nullptr)) &&
+                 (written >= workLength_ || SetEndOfFile(work_));
+    workLength_ = written;
     if (!wrote || written != entry.CompressedLength) {
         Fail(kWorkFileNotWritten, workFile_);
         return;
@@ -198,33 +306,51 @@ void WorkerRun::InstallEntry(const PackageView& package, const PackageEntry& ent
         Fail(kPathTooLong, full);
         return;
     }
-    EnsureDirectoryPath(target, 1);
+    char targetFolder[260];
+    CopyBounded(targetFolder, sizeof targetFolder, target);
+    targetFolder[FindLastSeparatorGbk(targetFolder) + 1] = '\0';
+    // The previous entry's folder is known to exist: it is not probed again.
+    if (strcmp(targetFolder, knownFolder_) != 0) {
+        FolderState state = EnsureFolderPath(target, 1);
+        CopyBounded(knownFolder_, sizeof knownFolder_,
+                    state == FolderState::Missing ? "" : targetFolder);
+        knownFolderIsNew_ = state == FolderState::Created;
+    }
     if (CancelRequested(20))
         return;
     Status("%s %s %260d", "Uncompressing data file...", target, 0);
 
     try {
-        WIN32_FIND_DATAA found;
-        HANDLE existing = FindFirstFileA(target, &found);
-        if (existing != nullptr && existing != INVALID_HANDLE_VALUE) {
-            FindClose(existing); // kept as it is; it only gets the package's times
-        } else if (!UnpackNewTarget(target)) {
-            return;
+        // In a folder this run made only a name the package repeats could
+        // exist; the move into place never replaces it, and says so.
+        bool exists = false;
+        if (!knownFolderIsNew_) {
+            WIN32_FIND_DATAA found;
+            HANDLE existing = FindFirstFileA(target, &found);
+            exists = existing != nullptr && existing != INVALID_HANDLE_VALUE;
+            if (exists)
+                FindClose(existing); // kept as it is; it only gets the package's times
         }
-        if (CancelRequested(10))
-            return;
-        HANDLE file = CreateFileA(target, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            Fail(kTargetNotOpened, target);
-            return;
+        bool polled = false;
+        if (!exists) {
+            Placement placed = UnpackNewTarget(target, targetFolder, entry);
+            if (placed == Placement::Failed || outcome_ != kRunning)
+                return;
+            exists = placed == Placement::FoundExisting;
+            polled = true;
         }
-        FILETIME times[3];
-        memcpy(&times[0], &entry.CreationTime, sizeof times[0]);
-        memcpy(&times[1], &entry.LastAccessTime, sizeof times[1]);
-        memcpy(&times[2], &entry.LastWriteTime, sizeof times[2]);
-        SetFileTime(file, &times[0], &times[1], &times[2]);
-        CloseHandle(file);
+        if (exists) {
+            if (!polled && CancelRequested(10))
+                return;
+            HANDLE file = CreateFileA(target, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file == INVALID_HANDLE_VALUE) {
+                Fail(kTargetNotOpened, target);
+                return;
+            }
+            SetPackageTimes(file, entry);
+            CloseHandle(file);
+        }
     } catch (...) {
         // Counted as done, as the installation always has.
     }
@@ -284,6 +410,10 @@ DWORD WorkerRun::Run() {
             InstallEntry(package, entry, plan.Folder);
         }
     }
+
+    if (work_ != INVALID_HANDLE_VALUE)
+        CloseHandle(work_);
+    work_ = INVALID_HANDLE_VALUE;
 
     DWORD exitCode = 0;
     if (outcome_ == kRunning) {

@@ -2,7 +2,8 @@
 # Benchmarks, run by ./build.sh bench with the test build's folder:
 #   installation by the worker against the floor (inflate in memory, one
 #   write per file) and against native unzip; then the package builder.
-# Medians over RUNS runs (default 5), printed as "key: value" lines.
+# Medians over RUNS runs (default 5), printed as "key: value" lines. The
+# many-files package (8,000 files of about 1 KB) runs MANY_RUNS times (default 3).
 set -euo pipefail
 BUILD_DIR=$1
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -26,24 +27,33 @@ if [ ! -f "$BENCH/data/.complete" ]; then
     touch "$BENCH/data/.complete"
 fi
 rm -f "$BENCH/data/.complete.tmp"
+if [ ! -f "$BENCH/many/.complete" ] || [ "$BENCH/make_bench_data" -nt "$BENCH/many/.complete" ]; then
+    rm -rf "$BENCH/many"
+    "$BENCH/make_bench_data" "$BENCH/many" many >/dev/null
+    touch "$BENCH/many/.complete"
+fi
 
 wineserver -p >/dev/null 2>&1 || true
 "$SETUP_WINE" cmd /c exit >/dev/null 2>&1 || true
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
+pack() { # data dir, server program, client program, output
+    "$BUILD_DIR/wine-run.sh" "$BUILD_DIR/bin/setup-pack.exe" build \
+        --config "$(winpath "$ROOT/sample/setup.ini")" \
+        --server "$(winpath "$1/server")" --client "$(winpath "$1/client")" \
+        --database "$(winpath "$1/database")" --server-program "$2" --client-program "$3" \
+        --no-server-run --no-client-run -o "$(winpath "$4")" >/dev/null
+}
 SETUP="$BENCH/bench-setup.exe"
-"$BUILD_DIR/wine-run.sh" "$BUILD_DIR/bin/setup-pack.exe" build \
-    --config "$(winpath "$ROOT/sample/setup.ini")" \
-    --server "$(winpath "$BENCH/data/server")" --client "$(winpath "$BENCH/data/client")" \
-    --database "$(winpath "$BENCH/data/database")" \
-    --server-program "$(cd "$BENCH/data/server" && ls | head -1)" \
-    --client-program "$(cd "$BENCH/data/client" && ls | head -1)" \
-    --no-server-run --no-client-run -o "$(winpath "$SETUP")" >/dev/null
+pack "$BENCH/data" "$(cd "$BENCH/data/server" && ls | head -1)" \
+    "$(cd "$BENCH/data/client" && ls | head -1)" "$SETUP"
+MANY_SETUP="$BENCH/bench-many-setup.exe"
+pack "$BENCH/many" 'd0\program.exe' 'd0\program.exe' "$MANY_SETUP"
 
-install_once() { # mode -> prints seconds and peak
+install_once() { # mode [setup program] -> prints seconds and peak
     local target="$BUILD_DIR/drive_d/bench-install"
     rm -rf "$target" "$BENCH/work"
-    "$BUILD_DIR/wine-run.sh" "$BUILD_DIR/bin/bench-install.exe" "$1" "$(winpath "$SETUP")" \
+    "$BUILD_DIR/wine-run.sh" "$BUILD_DIR/bin/bench-install.exe" "$1" "$(winpath "${2:-$SETUP}")" \
         'D:\bench-install\' "$(winpath "$BENCH/work")\\"
 }
 
@@ -58,6 +68,12 @@ for _ in $(seq "$RUNS"); do
     start=$(now)
     unzip -q -o "$BENCH/data.zip" -d "$BENCH/unzipped"
     echo "seconds: $(echo "$(now) - $start" | bc -l)" >>"$BENCH/unzip.txt"
+done
+: >"$BENCH/many_install.txt"
+: >"$BENCH/many_floor.txt"
+for _ in $(seq "${MANY_RUNS:-3}"); do
+    install_once worker "$MANY_SETUP" >>"$BENCH/many_install.txt"
+    install_once floor "$MANY_SETUP" >>"$BENCH/many_floor.txt"
 done
 rm -rf "$BUILD_DIR/drive_d/bench-install" "$BENCH/unzipped"
 
@@ -74,6 +90,11 @@ echo "unzip_seconds: $(printf '%.4f' "$unzip_s")"
 echo "install_vs_unzip_ratio: $(echo "scale=3; $install_s / $unzip_s" | bc -l)"
 echo "install_mb_per_s: $(echo "scale=1; $bytes / 1048576 / $install_s" | bc -l)"
 echo "install_peak_mb: $peak"
+many_s=$(pick seconds "$BENCH/many_install.txt")
+many_floor_s=$(pick seconds "$BENCH/many_floor.txt")
+echo "many_files_install_seconds: $many_s"
+echo "many_files_floor_seconds: $many_floor_s"
+echo "many_files_vs_floor_ratio: $(echo "scale=3; $many_s / $many_floor_s" | bc -l)"
 
 if [ -x "$ROOT/tools/bench_pack.sh" ]; then
     "$ROOT/tools/bench_pack.sh" "$BUILD_DIR" "$BENCH/data"

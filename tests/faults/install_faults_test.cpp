@@ -178,13 +178,14 @@ TEST_F(InstallFaultTest, InstallFolderOnAMissingDriveFailsCleanly) {
     WorkerOutcome outcome = RunFaultWorker(exe, installDir, scene.WorkDir);
     EXPECT_EQ(outcome.ProcessExit, 0);
     EXPECT_EQ(outcome.Failed, 1u);
-    bool message = outcome.ErrorText.find(installDir) != std::string::npos &&
-                   StartsWith(outcome.ErrorText, "解压文件");
-    EXPECT_TRUE(message) << outcome.ErrorText;
+    // The first target's folder cannot be made, so the target cannot be opened.
+    std::string expected = "打开文件" + installDir + InstalledPath(package.Files[0]) + "错误。";
+    bool message = outcome.ErrorText == expected;
+    EXPECT_EQ(outcome.ErrorText, expected);
     std::string lost = scene.CheckNothingLost();
     EXPECT_EQ(lost, "");
     RecordCase({"Install folder on a drive that does not exist", 1, outcome.ProcessExit == 0,
-                message, lost.empty(), "解压文件…错误。 naming the target"});
+                message, lost.empty(), "打开文件…错误。 naming the target"});
 }
 
 TEST_F(InstallFaultTest, OverlongInstallFolderCreatesNothingUnderACutName) {

@@ -74,6 +74,24 @@ TEST_F(DirectoryPathTest, FileInTheWayCreatesNothing) {
     EXPECT_EQ(FolderEntries(dir).size(), 1u);
 }
 
+TEST_F(DirectoryPathTest, FolderStateSaysWhatBecameOfTheFolder) {
+    ASSERT_TRUE(WriteBytes(dir + "f", "file"));
+    const struct {
+        std::string Path;
+        int FileMode;
+        FolderState Expected;
+    } kCases[] = {
+        {dir + "new\\deeper\\x.txt", 1, FolderState::Created},
+        {dir + "new\\deeper\\y.txt", 1, FolderState::Existed},
+        {dir + "new\\next", 0, FolderState::Created},
+        {dir + "f\\g\\h.txt", 1, FolderState::Missing},
+        {"", 1, FolderState::Missing},
+    };
+    for (const auto& c : kCases)
+        EXPECT_EQ(EnsureFolderPath(c.Path.c_str(), c.FileMode), c.Expected) << c.Path;
+    EXPECT_TRUE(IsFolder(dir + "new\\next"));
+}
+
 TEST_F(DirectoryPathTest, MissingDriveAndOddPathsCreateNothing) {
     DWORD drives = GetLogicalDrives();
     char letter = 0;

@@ -1,6 +1,9 @@
 // Writes a deterministic package-shaped tree for benchmarks:
-//   make_bench_data OUT_DIR
-// OUT_DIR/server (19 files), client (17), database (105, most in subfolders).
+//   make_bench_data OUT_DIR          the shipped shape:
+// OUT_DIR/server (19 files), client (17), database (105, most in subfolders);
+//   make_bench_data OUT_DIR many     many small files: 8,000 of about 1 KB in
+// 100 folders (server 30, client 30, database 40; 80 files each), the shape
+// whose cost is per file, not per byte.
 // Program-like files are made of literals and back-references (they deflate
 // about 2-3x); the database's table spaces and logs are mostly zero pages.
 // Built natively: g++ -O2 -std=c++17 -o make_bench_data make_bench_data.cpp
@@ -175,15 +178,55 @@ std::vector<FilePlan> DatabaseGroup() {
     return plans;
 }
 
+// folders x 80 files of 512..1535 bytes; the first file is "program.exe".
+std::vector<FilePlan> ManySmallFiles(int folders, uint64_t seed) {
+    Random random{seed};
+    std::vector<FilePlan> plans;
+    for (int folder = 0; folder < folders; ++folder) {
+        for (int file = 0; file < 80; ++file) {
+            std::string name = plans.empty() ? "program.exe" : "f" + std::to_string(file) + ".dat";
+            plans.push_back(
+                {"d" + std::to_string(folder) + "/" + name, 512 + random.Below(1024), false});
+        }
+    }
+    return plans;
+}
+
+uint64_t TotalWeight(const std::vector<FilePlan>& plans) {
+    uint64_t total = 0;
+    for (const FilePlan& plan : plans)
+        total += plan.Weight;
+    return total;
+}
+
+bool WriteManySmallFiles(const std::string& out) {
+    const struct {
+        const char* Group;
+        int Folders;
+    } kGroups[] = {{"server", 30}, {"client", 30}, {"database", 40}};
+    uint64_t seed = 21;
+    for (const auto& group : kGroups) {
+        // Weights are the sizes themselves, so each file gets its own size.
+        std::vector<FilePlan> plans = ManySmallFiles(group.Folders, seed);
+        if (!WriteGroup(out + "/" + group.Group, plans, TotalWeight(plans), seed + 10))
+            return false;
+        ++seed;
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        fprintf(stderr, "usage: make_bench_data OUT_DIR\n");
+    bool many = argc == 3 && std::string(argv[2]) == "many";
+    if (argc != 2 && !many) {
+        fprintf(stderr, "usage: make_bench_data OUT_DIR [many]\n");
         return 2;
     }
     std::string out = argv[1];
     MakeDirs(out);
+    if (many)
+        return WriteManySmallFiles(out) ? 0 : 1;
     bool ok = WriteGroup(out + "/server", ProgramGroup("VTRServer.exe", 19, 1), 9729308, 11) &&
               WriteGroup(out + "/client", ProgramGroup("VTRClient.exe", 17, 2), 11390157, 12) &&
               WriteGroup(out + "/database", DatabaseGroup(), 134149137, 13);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Benchmarks, run by ./build.sh bench with the test build's folder:
 #   installation by the worker against the floor (inflate in memory, one
-#   write per file) and against native unzip; then the package builder.
+#   write per file) and against native unzip; the silent uninstall; then the
+#   package builder.
 # Medians over RUNS runs (default 5), printed as "key: value" lines.
 set -euo pipefail
 BUILD_DIR=$1
@@ -74,6 +75,8 @@ echo "unzip_seconds: $(printf '%.4f' "$unzip_s")"
 echo "install_vs_unzip_ratio: $(echo "scale=3; $install_s / $unzip_s" | bc -l)"
 echo "install_mb_per_s: $(echo "scale=1; $bytes / 1048576 / $install_s" | bc -l)"
 echo "install_peak_mb: $peak"
+
+"$ROOT/tools/bench_uninstall.sh" "$BUILD_DIR" "$SETUP"
 
 if [ -x "$ROOT/tools/bench_pack.sh" ]; then
     "$ROOT/tools/bench_pack.sh" "$BUILD_DIR" "$BENCH/data"

@@ -1,5 +1,6 @@
 // The uninstaller an installation leaves in its install folder. Exit codes:
-// 0 everything that should go is gone, 1 something could not be removed
+// 0 everything that should go is gone (also when an earlier run left only
+// this program), 1 something could not be removed
 // (the record, the program and the Programs and Features entry stay, so it
 // can run again), 2 the record could not be read (nothing was touched),
 // 3 the user answered No.
@@ -50,13 +51,17 @@ const char* DescribeRecordError(RecordError error) {
     return "";
 }
 
+enum class RecordRead { kRead, kMissing, kUnreadable };
+
 // Reads the record beside the uninstaller; why says what is wrong.
-bool ReadRecord(const std::string& path, UninstallRecord* record, std::string* why) {
+RecordRead ReadRecord(const std::string& path, UninstallRecord* record, std::string* why) {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        *why = "文件不存在或无法打开。";
-        return false;
+        if (GetLastError() == ERROR_FILE_NOT_FOUND)
+            return RecordRead::kMissing;
+        *why = "文件无法打开。";
+        return RecordRead::kUnreadable;
     }
     LARGE_INTEGER size = {};
     std::string text;
@@ -71,16 +76,16 @@ bool ReadRecord(const std::string& path, UninstallRecord* record, std::string* w
     CloseHandle(file);
     if (!read) {
         *why = "文件无法读取或过大。";
-        return false;
+        return RecordRead::kUnreadable;
     }
     size_t badLine = 0;
     RecordError error = ParseUninstallRecord(text.data(), text.size(), record, &badLine);
     if (error == RecordError::kOk)
-        return true;
+        return RecordRead::kRead;
     *why = DescribeRecordError(error);
     if (badLine > 0)
         *why += "（第 " + std::to_string(badLine) + " 行）";
-    return false;
+    return RecordRead::kUnreadable;
 }
 
 // Files in the install folder that the installation did not make.
@@ -104,7 +109,16 @@ int Uninstall(const std::string& installDir, bool silent, bool* removeProgram) {
     std::string recordPath = installDir + kUninstallRecordFileName;
     UninstallRecord record;
     std::string why;
-    if (!ReadRecord(recordPath, &record, &why)) {
+    RecordRead read = ReadRecord(recordPath, &record, &why);
+    if (read == RecordRead::kMissing) {
+        // The record goes last, once everything else is gone: a run ended
+        // just after that left only this program to remove.
+        if (!silent)
+            ShowNothingLeft(installDir);
+        *removeProgram = true;
+        return kDone;
+    }
+    if (read == RecordRead::kUnreadable) {
         if (!silent)
             ShowRecordError(recordPath, why);
         return kRecordUnreadable;
@@ -160,7 +174,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         ReportToOriginal(copy, code);
         if (removeProgram)
             DeleteOriginal(original, installDir);
-        DeleteAtRestart(self);
+        DeleteCopyAtRestart(self);
     } else if (removeProgram) {
         DeleteAtRestart(original); // no copy could run: the system removes it later
     }

@@ -1,5 +1,6 @@
 #include "uninstall/self_copy.h"
 
+#include "app/text_util.h"
 #include "uninstall/uninstall_names.h"
 
 #include <cstdio>
@@ -60,18 +61,31 @@ int RunFromTemporaryCopy(const std::string& selfPath, bool silent) {
     DWORD length = GetTempPathA(sizeof temp, temp);
     if (length == 0 || length >= sizeof temp)
         return -1;
+    // A folder of its own, made here: nothing planted beside the copy (a DLL
+    // of a system name) can be loaded by it.
+    char copyFolder[MAX_PATH];
+    bool made = false;
+    for (DWORD attempt = 0; attempt < 16 && !made; ++attempt) {
+        if (snprintf(copyFolder, sizeof copyFolder, "%sMDPX-Uninstall-%08lX-%lu\\", temp,
+                     GetCurrentProcessId(), attempt) >= static_cast<int>(sizeof copyFolder))
+            return -1;
+        made = CreateDirectoryA(copyFolder, nullptr) != 0;
+    }
     char copyPath[MAX_PATH];
-    if (snprintf(copyPath, sizeof copyPath, "%sMDPX-Uninstall-%08lX.exe", temp,
-                 GetCurrentProcessId()) >= static_cast<int>(sizeof copyPath))
+    if (!made || snprintf(copyPath, sizeof copyPath, "%s%s", copyFolder, kUninstallerFileName) >=
+                     static_cast<int>(sizeof copyPath))
         return -1;
-    if (!CopyFileA(selfPath.c_str(), copyPath, FALSE))
+    if (!CopyFileA(selfPath.c_str(), copyPath, FALSE)) {
+        RemoveDirectoryA(copyFolder);
         return -1;
+    }
 
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE readEnd = nullptr, writeEnd = nullptr;
     HANDLE self = nullptr;
     if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
         DeleteFileA(copyPath);
+        RemoveDirectoryA(copyFolder);
         return -1;
     }
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
@@ -92,6 +106,7 @@ int RunFromTemporaryCopy(const std::string& selfPath, bool silent) {
     if (!started) {
         CloseHandle(readEnd);
         DeleteFileA(copyPath);
+        RemoveDirectoryA(copyFolder);
         return -1;
     }
     CloseHandle(process.hThread);
@@ -142,4 +157,11 @@ bool DeleteOriginal(const std::string& originalPath, const std::string& installD
 
 void DeleteAtRestart(const std::string& path) {
     MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+void DeleteCopyAtRestart(const std::string& copyPath) {
+    DeleteAtRestart(copyPath);
+    long separator = FindLastSeparatorGbk(copyPath.c_str());
+    if (separator > 0)
+        DeleteAtRestart(copyPath.substr(0, static_cast<size_t>(separator)));
 }

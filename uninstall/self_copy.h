@@ -3,8 +3,8 @@
 // the install folder therefore copies itself to the temporary folder and
 // lets the copy do the work: the copy reports its exit code back through a
 // pipe, waits for the original to end, and then deletes the original's file
-// and the install folder once empty. The copy's own file is removed by the
-// system at the next start.
+// and the install folder once empty. The copy and its folder are removed by
+// the system at the next start.
 #include <windows.h>
 
 #include <string>
@@ -29,5 +29,7 @@ void ReportToOriginal(const CopyArguments& arguments, int exitCode);
 // Deletes the uninstaller's file (retrying while the original still holds it)
 // and then the install folder when it is empty. True when the file is gone.
 bool DeleteOriginal(const std::string& originalPath, const std::string& installDir);
-// Marks a file for deletion at the next start of the system.
+// Marks a file (or an empty folder) for deletion at the next start of the system.
 void DeleteAtRestart(const std::string& path);
+// The same for the temporary copy and the folder made for it.
+void DeleteCopyAtRestart(const std::string& copyPath);

@@ -134,6 +134,12 @@ void ShowSummary(const std::string& product, const std::string& version,
                     (outcome.Failed.empty() ? MB_ICONINFORMATION : MB_ICONWARNING));
 }
 
+void ShowNothingLeft(const std::string& installDir) {
+    std::string text = "此前的卸载已经完成，" + installDir +
+                       " 中没有需要删除的安装内容。\n\n现在只删除卸载程序本身。";
+    MessageBoxA(nullptr, text.c_str(), "卸载", MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
+}
+
 void ShowRecordError(const std::string& recordPath, const std::string& why) {
     std::string text = "无法读取卸载信息文件：\n" + recordPath + "\n\n" + why +
                        "\n\n卸载没有进行，没有删除任何内容。";

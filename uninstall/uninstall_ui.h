@@ -30,4 +30,6 @@ class ProgressWindow {
 void ShowSummary(const std::string& product, const std::string& version,
                  const std::string& installDir, const UninstallOutcome& outcome,
                  const std::vector<std::string>& newFiles);
+// The record is gone: an earlier run removed everything but this program.
+void ShowNothingLeft(const std::string& installDir);
 void ShowRecordError(const std::string& recordPath, const std::string& why);

@@ -108,7 +108,8 @@ if [ -f "$INSTALLED/MDPX-Uninstall.exe" ]; then
         line=${line%$'\r'}
         if [[ $line == SHOT\ * ]]; then
             sleep 0.5
-            LC_ALL=C import -window root "$SHOTS/${line#SHOT }.png"
+            LC_ALL=C import -window root -crop 520x420+252+174 +repage "$SHOTS/${line#SHOT }.png" ||
+                LC_ALL=C import -window root "$SHOTS/${line#SHOT }.png"
             echo go >&"${UNINSTALL_PROC[1]}"
         else
             printf '  %s\n' "$(printf '%s' "$line" | iconv -f GBK -t UTF-8 2>/dev/null || printf '%s' "$line")"

@@ -110,16 +110,33 @@ int RunFromTemporaryCopy(const std::string& selfPath, bool silent) {
         return -1;
     }
     CloseHandle(process.hThread);
-    // A launcher that waits for this program to be ready for input (shell,
-    // WaitForInputIdle) would wait in vain: the original only waits for its
-    // copy. One look at the empty message queue tells it so at once.
-    MSG message;
-    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
     // The copy writes its exit code once the work is done; a copy that ends
-    // without writing (killed) gives its own exit code.
+    // without writing (killed) gives its own exit code. Meanwhile the message
+    // queue is looked at, so a launcher waiting for this program to be ready
+    // for input (the shell, WaitForInputIdle) is not kept waiting.
     int code = 1;
-    DWORD read = 0;
-    if (!ReadFile(readEnd, &code, sizeof code, &read, nullptr) || read != sizeof code) {
+    bool reported = false;
+    for (;;) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        DWORD available = 0;
+        if (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) &&
+            available >= sizeof code) {
+            DWORD read = 0;
+            reported = ReadFile(readEnd, &code, sizeof code, &read, nullptr) && read == sizeof code;
+            break;
+        }
+        if (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, 50, QS_ALLINPUT) ==
+            WAIT_OBJECT_0)
+            break;
+    }
+    if (!reported) {
+        // Ended, or wrote just before ending: what the pipe holds comes first.
+        DWORD read = 0;
+        reported = ReadFile(readEnd, &code, sizeof code, &read, nullptr) && read == sizeof code;
+    }
+    if (!reported) {
         WaitForSingleObject(process.hProcess, INFINITE);
         DWORD exitCode = 1;
         GetExitCodeProcess(process.hProcess, &exitCode);

@@ -1,6 +1,7 @@
-// The uninstaller ended by force at many moments of its work: a second run
-// removes what is left, ends with exit code 0 and never touches what the
-// installation did not make.
+// The uninstaller under faults: ended by force at many moments of its work
+// (a second run removes what is left, ends with exit code 0 and never touches
+// what the installation did not make), a record tampered to lead outside the
+// install folder, and records that cannot be read.
 #include "tests/support/fault_support.h"
 #include "uninstall/uninstall_names.h"
 #include "uninstall/uninstall_record.h"
@@ -9,8 +10,11 @@
 
 #include <tlhelp32.h>
 
+#include <cstdio>
 #include <random>
 #include <set>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -113,6 +117,7 @@ TEST(UninstallKillTest, UninstallKilledAtRandomMomentsIsCompletedByASecondRun) {
     std::mt19937 random(20121209);
     CaseResult result{"Uninstaller killed at random moments, then run again", 0, 0, 0, 0, ""};
     std::set<int> moments; // recorded files left when the kill came
+    int finished = 0;      // runs that had ended before the kill came
     for (int k = 0; k < kKills; ++k) {
         FaultScene scene("uninstall-kill");
         record = PlantInstallation(scene, key);
@@ -138,7 +143,10 @@ TEST(UninstallKillTest, UninstallKilledAtRandomMomentsIsCompletedByASecondRun) {
         std::string lostAtKill = scene.CheckNothingLost();
         EXPECT_EQ(lostAtKill, "");
 
-        int again = RunProcess(line, 60000);
+        // A kill that came after the work was done finds nothing to run again.
+        bool finishedFirst = !PathExists(scene.InstallDir + kUninstallerFileName);
+        int again = finishedFirst ? 0 : RunProcess(line, 60000);
+        finished += finishedFirst;
         ++result.Runs;
         bool survived = again == 0;
         // The program and the record go last, the program just after the
@@ -162,9 +170,102 @@ TEST(UninstallKillTest, UninstallKilledAtRandomMomentsIsCompletedByASecondRun) {
     EXPECT_GE(moments.size(), 3u);
     result.Note = "TerminateProcess of the working copy within a " + std::to_string(span) +
                   " ms uninstall of " + std::to_string(kFiles) + " files; " +
-                  std::to_string(moments.size()) +
-                  " distinct file counts at the kill; second run exits 0, removes the rest, "
-                  "user files untouched";
+                  std::to_string(moments.size()) + " distinct file counts at the kill (" +
+                  std::to_string(finished) +
+                  " had finished); second run exits 0, removes the rest, user files untouched";
+    RecordCase(result);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kUninstallKeyParent) + "\\" + key).c_str());
+}
+
+std::string StampLine(const std::string& path, const std::string& recordedPath) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+    char line[128];
+    snprintf(line, sizeof line, "F %lu %08lX%08lX ", data.nFileSizeLow,
+             data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
+    return line + recordedPath + "\r\n";
+}
+
+// Items naming files outside the install folder with their true sizes and
+// times: the uninstaller leaves every one alone and removes the rest.
+TEST(UninstallFaultTest, TamperedRecordDeletesNothingOutsideTheInstallFolder) {
+    const std::string key = "MDPX fault-tampered";
+    FaultScene scene("uninstall-tampered");
+    UninstallRecord record = PlantInstallation(scene, key);
+    const std::string beside = scene.Root + "beside.txt"; // planted by the scene
+    std::vector<std::string> lines = {
+        StampLine(beside, "..\\beside.txt"),
+        StampLine(beside, "VTRServer\\..\\..\\beside.txt"),
+        StampLine(beside, beside),
+        StampLine(beside, "/" + beside.substr(3)),
+        "D ..\r\n",
+        "B " + scene.Root + "\r\n",
+        "L S ..\\..\\..\\beside.lnk\r\n",
+        "S Spooler\r\n",
+    };
+    // A folder link inside the install folder that leads out of it, where
+    // the system can make one.
+    bool linked = CreateSymbolicLinkA((scene.InstallDir + "out").c_str(), scene.Root.c_str(),
+                                      SYMBOLIC_LINK_FLAG_DIRECTORY) != 0;
+    if (linked)
+        lines.push_back(StampLine(beside, "out\\beside.txt"));
+    std::string text;
+    ReadBytes(scene.InstallDir + kUninstallRecordFileName, &text);
+    for (const std::string& line : lines)
+        text += line;
+    WriteBytes(scene.InstallDir + kUninstallRecordFileName, text);
+
+    int code = RunProcess("\"" + scene.InstallDir + kUninstallerFileName + "\" /S", 60000);
+    if (linked)
+        RemoveDirectoryA((scene.InstallDir + "out").c_str());
+    std::string lost = scene.CheckNothingLost();
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(lost, "");
+    EXPECT_EQ(RecordedLeft(record, scene.InstallDir), 0);
+    EXPECT_FALSE(KeyExists(key));
+    CaseResult result{"Uninstall record tampered to lead outside the install folder",
+                      1,
+                      code == 0,
+                      code == 0,
+                      lost.empty(),
+                      std::to_string(lines.size()) +
+                          " items (.., absolute, rooted, other folder, link name, service" +
+                          (linked ? ", folder link" : "; no folder link: the system made none") +
+                          "); nothing outside touched, the rest removed"};
+    RecordCase(result);
+}
+
+// A record that cannot be read is refused whole: exit code 2, nothing removed.
+TEST(UninstallFaultTest, UnreadableRecordIsRefusedAndNothingIsRemoved) {
+    const std::string key = "MDPX fault-unreadable";
+    const std::string texts[] = {
+        "",
+        "MDPX-UNINSTALL 2\r\nN future\r\n",
+        "PK\x03\x04 not a record at all",
+        "MDPX-UNINSTALL 1\r\nN x\r\nF 12 0000000000000001\r\n",
+        "MDPX-UNINSTALL 1\r\nZ unknown tag\r\n",
+    };
+    CaseResult result{"Uninstall record unreadable",
+                      0,
+                      0,
+                      0,
+                      0,
+                      "empty, other version, not a record, malformed line, unknown tag: exit code "
+                      "2, nothing removed"};
+    for (const std::string& text : texts) {
+        FaultScene scene("uninstall-unreadable");
+        UninstallRecord record = PlantInstallation(scene, key);
+        WriteBytes(scene.InstallDir + kUninstallRecordFileName, text);
+        TreeSnapshot before = SnapshotTree(scene.Root);
+        int code = RunProcess("\"" + scene.InstallDir + kUninstallerFileName + "\" /S", 60000);
+        bool untouched = SnapshotTree(scene.Root) == before && KeyExists(key);
+        EXPECT_EQ(code, 2) << text;
+        EXPECT_TRUE(untouched) << text;
+        ++result.Runs;
+        result.Survived += code >= 0;
+        result.MessageShown += code == 2;
+        result.NothingLost += untouched;
+    }
     RecordCase(result);
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kUninstallKeyParent) + "\\" + key).c_str());
 }

@@ -103,16 +103,37 @@ int RecordedLeft(const UninstallRecord& record, const std::string& installDir) {
 TEST(UninstallKillTest, UninstallKilledAtRandomMomentsIsCompletedByASecondRun) {
     const int kKills = 8;
     const std::string key = "MDPX fault-kill";
-    // One undisturbed run gives the time span to kill within.
-    FaultScene first("uninstall-whole");
-    UninstallRecord record = PlantInstallation(first, key);
-    std::string command = "\"" + first.InstallDir + kUninstallerFileName + "\" /S";
-    DWORD started = GetTickCount();
-    ASSERT_EQ(RunProcess(command, 60000), 0);
-    DWORD span = GetTickCount() - started;
-    EXPECT_EQ(RecordedLeft(record, first.InstallDir), 0);
-    EXPECT_FALSE(KeyExists(key));
-    EXPECT_EQ(first.CheckNothingLost(), "");
+    // Undisturbed runs give the time span to kill within; the first one
+    // also pays for starting Wine's helpers, so the second one's counts.
+    DWORD span = 0;
+    UninstallRecord record;
+    for (int run = 0; run < 2; ++run) {
+        FaultScene first("uninstall-whole");
+        record = PlantInstallation(first, key);
+        // Timed from the moment its working copy runs, as the kills are.
+        std::string command = "\"" + first.InstallDir + kUninstallerFileName + "\" /S";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                   nullptr, &startup, &process));
+        CloseHandle(process.hThread);
+        HANDLE copy = WaitForCopy(process.dwProcessId, 10000);
+        DWORD started = GetTickCount();
+        ASSERT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+        span = GetTickCount() - started;
+        DWORD code = 1;
+        GetExitCodeProcess(process.hProcess, &code);
+        EXPECT_EQ(code, 0u);
+        CloseHandle(process.hProcess);
+        if (copy != nullptr) {
+            WaitForSingleObject(copy, 10000);
+            CloseHandle(copy);
+        }
+        EXPECT_EQ(RecordedLeft(record, first.InstallDir), 0);
+        EXPECT_FALSE(KeyExists(key));
+        EXPECT_EQ(first.CheckNothingLost(), "");
+    }
 
     std::mt19937 random(20121209);
     CaseResult result{"Uninstaller killed at random moments, then run again", 0, 0, 0, 0, ""};

@@ -8,4 +8,5 @@ set(NEUTRAL_SOURCES
     package/package_reader.cpp
     package/package_writer.cpp
     package/stream_inflater.cpp
-    postinstall/output_recognition.cpp)
+    postinstall/output_recognition.cpp
+    uninstall/uninstall_record.cpp)

@@ -8,6 +8,7 @@
 #include "package/stream_inflater.h"
 #include "package/worker_pause.h"
 #include "postinstall/database_service.h"
+#include "postinstall/uninstall_registration.h"
 #include "resources/resource_ids.h"
 #include "wizard/progress_log.h"
 
@@ -419,6 +420,7 @@ DWORD WorkerRun::Run() {
     if (outcome_ == kRunning) {
         ParkWorkerIfAsked();
         int result = PostInstallActions(context_, position_);
+        RegisterUninstall(context_);
         context_.Failed = result == 0 ? 1 : 0;
         exitCode = 1;
     } else {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Benchmarks, run by ./build.sh bench with the test build's folder:
 #   installation by the worker against the floor (inflate in memory, one
-#   write per file) and against native unzip; then the package builder.
+#   write per file) and against native unzip; the many-files package; the
+#   silent uninstall; then the package builder.
 # Medians over RUNS runs (default 5), printed as "key: value" lines. The
 # many-files package (8,000 files of about 1 KB) runs MANY_RUNS times (default 3).
 set -euo pipefail
@@ -95,6 +96,8 @@ many_floor_s=$(pick seconds "$BENCH/many_floor.txt")
 echo "many_files_install_seconds: $many_s"
 echo "many_files_floor_seconds: $many_floor_s"
 echo "many_files_vs_floor_ratio: $(echo "scale=3; $many_s / $many_floor_s" | bc -l)"
+
+"$ROOT/tools/bench_uninstall.sh" "$BUILD_DIR" "$SETUP"
 
 if [ -x "$ROOT/tools/bench_pack.sh" ]; then
     "$ROOT/tools/bench_pack.sh" "$BUILD_DIR" "$BENCH/data"

@@ -89,4 +89,44 @@ find "$DRIVE_D/澜枢软件" -name 'setup-runs.log' 2>/dev/null | while read -r 
     echo "  $record:"
     sed 's/^/    /' "$record"
 done
+
+# The uninstaller: the Programs and Features entry, its question (answered
+# No, after its picture), then the silent uninstall and what it left.
+UNINSTALL_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+echo
+echo "Programs and Features entry:"
+"$SETUP_WINE" reg query "$UNINSTALL_KEY" /s 2>/dev/null | iconv -f GBK -t UTF-8 2>/dev/null |
+    tr -d '\r' | awk '/^HKEY/ {show = index($0, "MDPX ") > 0} show && NF {print "  " $0}' ||
+    echo "  (none)"
+UNINSTALLER='D:\澜枢软件\MDPX-Uninstall.exe'
+if [ -f "$INSTALLED/MDPX-Uninstall.exe" ]; then
+    echo
+    echo "Uninstaller, run by hand (answered No):"
+    coproc UNINSTALL_PROC { "$SETUP_WINE" "$BUILD_DIR/bin/uninstall-driver.exe" "$UNINSTALLER" 2>/dev/null; }
+    UNINSTALL_PID=$UNINSTALL_PROC_PID
+    while IFS= read -r line <&"${UNINSTALL_PROC[0]}"; do
+        line=${line%$'\r'}
+        if [[ $line == SHOT\ * ]]; then
+            sleep 0.5
+            LC_ALL=C import -window root -crop 520x420+252+174 +repage "$SHOTS/${line#SHOT }.png" ||
+                LC_ALL=C import -window root "$SHOTS/${line#SHOT }.png"
+            echo go >&"${UNINSTALL_PROC[1]}"
+        else
+            printf '  %s\n' "$(printf '%s' "$line" | iconv -f GBK -t UTF-8 2>/dev/null || printf '%s' "$line")"
+        fi
+    done
+    wait "$UNINSTALL_PID" || status=$?
+    echo
+    echo "Silent uninstall (\"$UNINSTALLER\" /S):"
+    code=0
+    "$SETUP_WINE" "$UNINSTALLER" /S || code=$?
+    for _ in $(seq 50); do [ -e "$INSTALLED/MDPX-Uninstall.exe" ] || break; sleep 0.1; done
+    echo "  exit code $code"
+    [ "$code" = 0 ] || status=1
+    echo "  left in the install folder (files made after the installation are kept):"
+    (cd "$DRIVE_D" && find "澜枢软件" | LC_ALL=C sort | sed 's/^/    /') 2>/dev/null || echo "    (nothing: the folder is gone)"
+    echo "  entry: $("$SETUP_WINE" reg query "$UNINSTALL_KEY" /s 2>/dev/null | grep -c 'MDPX ' || true) left"
+    echo "  links: $(find "$WINEPREFIX/drive_c" -name '*.lnk' -newer "$SHOTS/1-welcome.png" 2>/dev/null | wc -l) left"
+    echo "  services: $("$SETUP_WINE" net start 2>/dev/null | grep -ci 'VTR' || true) running"
+fi
 exit $status

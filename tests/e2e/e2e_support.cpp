@@ -1,10 +1,12 @@
 #include "tests/e2e/e2e_support.h"
 
 #include "resources/resource_ids.h"
+#include "uninstall/uninstall_names.h"
 
 #include <shlobj.h>
 
 #include <cstdio>
+#include <cstring>
 
 const char kInstallDir[] = "D:\\澜枢软件\\";
 
@@ -97,9 +99,35 @@ static void RemoveServices() {
     CloseServiceHandle(manager);
 }
 
+// Programs and Features entries an installation made (all begin "MDPX ").
+static void RemoveUninstallEntries() {
+    for (const std::string& key : UninstallEntryKeys())
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kUninstallKeyParent) + "\\" + key).c_str());
+}
+
+std::vector<std::string> UninstallEntryKeys() {
+    std::vector<std::string> keys;
+    HKEY parent = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKeyParent, 0, KEY_READ, &parent) !=
+        ERROR_SUCCESS)
+        return keys;
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = sizeof name;
+        if (RegEnumKeyExA(parent, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        if (strncmp(name, "MDPX ", 5) == 0)
+            keys.push_back(name);
+    }
+    RegCloseKey(parent);
+    return keys;
+}
+
 void CleanInstallation() {
     RemoveServices();
     RemoveLinks();
+    RemoveUninstallEntries();
     RemoveTree(kInstallDir);
 }
 

@@ -21,8 +21,11 @@ void AddBulkFiles(TestPackage* package, int count, size_t size);
 bool PrepareSetup(const TestPackage& package, const std::string& name, std::string* exePath,
                   std::string* workDir);
 
-// Removes the install folder, the services and the shortcuts a run makes.
+// Removes the install folder, the services, the shortcuts and the Programs
+// and Features entry a run makes.
 void CleanInstallation();
+// Names of the Programs and Features keys our installations made.
+std::vector<std::string> UninstallEntryKeys();
 
 // Starts the program and waits for the Welcome page.
 bool StartWizard(WizardDriver* driver, const std::string& exePath, const std::string& workDir);

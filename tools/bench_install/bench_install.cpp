@@ -1,4 +1,5 @@
-// bench-install worker|floor SETUP.exe INSTALL_DIR WORK_DIR
+// bench-install worker|registered|floor SETUP.exe INSTALL_DIR WORK_DIR
+// registered: the worker with ProgramMg set (uninstaller, record, entry).
 // Prints "seconds: S", "bytes: B" and "peak_mb: M" for one installation.
 #include "package/package_reader.h"
 #include "package/package_resources.h"
@@ -72,7 +73,8 @@ bool InstallFloor(const std::string& exe, const std::string& installDir, uint64_
 
 int main(int argc, char** argv) {
     if (argc != 5) {
-        fputs("usage: bench-install worker|floor SETUP.exe INSTALL_DIR WORK_DIR\n", stderr);
+        fputs("usage: bench-install worker|registered|floor SETUP.exe INSTALL_DIR WORK_DIR\n",
+              stderr);
         return 2;
     }
     std::string mode = argv[1], exe = argv[2], installDir = argv[3], workDir = argv[4];
@@ -90,6 +92,11 @@ int main(int argc, char** argv) {
         if (ok) {
             g_SetupContext.InstallServer = 1;
             g_SetupContext.InstallClient = 1;
+            if (mode == "registered") {
+                g_SetupContext.ProgramMg = 1;
+                strcpy(g_SetupContext.AppName, "bench");
+                strcpy(g_SetupContext.AppVersion, "1");
+            }
             const PackageHeader& h = g_SetupContext.Header;
             bytes = uint64_t(h.ServerBytes) + h.ClientBytes + h.DatabaseBytes;
             ok = harness.Run(600000) && harness.ExitCode == 1 && g_SetupContext.Failed == 0;

@@ -211,3 +211,32 @@ int WizardDriver::WaitForExit(DWORD timeoutMs) {
     GetExitCodeProcess(process_.hProcess, &code);
     return static_cast<int>(code);
 }
+
+namespace {
+struct CaptionSearch {
+    const std::wstring* Prefix;
+    const std::vector<HWND>* Skip;
+    HWND Found;
+};
+
+BOOL CALLBACK FindByCaption(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<CaptionSearch*>(parameter);
+    if (!IsWindowVisible(window) || !IsDialogClass(window) || !GetDlgItem(window, 0xFFFF))
+        return TRUE;
+    for (HWND skipped : *search->Skip)
+        if (skipped == window)
+            return TRUE;
+    wchar_t caption[256] = {};
+    SendMessageW(window, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(caption));
+    if (std::wstring(caption).compare(0, search->Prefix->size(), *search->Prefix) != 0)
+        return TRUE;
+    search->Found = window;
+    return FALSE;
+}
+} // namespace
+
+HWND FindMessageBoxByCaption(const std::wstring& captionPrefix, const std::vector<HWND>& skip) {
+    CaptionSearch search{&captionPrefix, &skip, nullptr};
+    EnumWindows(FindByCaption, reinterpret_cast<LPARAM>(&search));
+    return search.Found;
+}

@@ -70,3 +70,8 @@ class WizardDriver {
 // Wide text to code page 936, and back.
 std::string ToGbk(const std::wstring& text);
 std::wstring FromGbk(const std::string& text);
+
+// A visible message box of any process whose caption begins with
+// captionPrefix and that is not in skip (programs that work from a copy of
+// themselves show their boxes from another process).
+HWND FindMessageBoxByCaption(const std::wstring& captionPrefix, const std::vector<HWND>& skip);

@@ -1,0 +1,14 @@
+#pragma once
+// Where the installation's links lie, worked out the same way on both sides:
+// the installation records a place and a name, the uninstaller rebuilds the
+// path from them (so a record can never name a file elsewhere).
+#include "uninstall/uninstall_record.h"
+
+#include <string>
+
+// The folder that receives links of a place, ending in a backslash; for the
+// Start menu this is the product's own folder. Empty when the system folder
+// cannot be resolved or the path would not fit MAX_PATH.
+std::string LinkFolder(LinkPlace place);
+// LinkFolder + name, or empty.
+std::string LinkPath(LinkPlace place, const std::string& name);

@@ -18,8 +18,11 @@ COMMAND=${1:-build}
 log() { printf '==> %s\n' "$*" >&2; }
 
 APT_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libz-mingw-w64-dev
-    wine wine32:i386 wine64 xvfb xauth fonts-wqy-microhei imagemagick x11-utils
+    wine wine32:i386 wine64 xvfb xauth fonts-wqy-microhei fonts-wine imagemagick x11-utils
     zip unzip ninja-build cmake bc clang libclang-rt-14-dev zlib1g-dev gcc-multilib)
+
+# From fonts-wine: the font of the caption buttons (see add_caption_font).
+CAPTION_FONT=/usr/share/wine/fonts/marlett.ttf
 
 install_packages() {
     local missing=0
@@ -30,6 +33,7 @@ install_packages() {
     [ -f /usr/i686-w64-mingw32/lib/libz.a ] || missing=1
     [ -f /usr/x86_64-w64-mingw32/lib/libz.a ] || missing=1
     [ -d /usr/share/fonts/truetype/wqy ] || missing=1
+    [ -f "$CAPTION_FONT" ] || missing=1
     [ -f /usr/include/zlib.h ] || missing=1
     # 32-bit C files: the disk-full simulation is preloaded into 32-bit Wine.
     [ -f /usr/lib32/crti.o ] || missing=1
@@ -60,6 +64,16 @@ use_wine_env() { # build dir
     . "$ROOT/tools/wine-env.sh"
 }
 
+# Wine draws the caption buttons with Marlett (without it they read "0 1 r");
+# this Wine does not read Debian's copy from its own data folder, only fonts in
+# the prefix's Fonts folder.
+add_caption_font() {
+    local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+    if [ -f "$CAPTION_FONT" ] && [ -d "$fonts" ] && [ ! -f "$fonts/marlett.ttf" ]; then
+        cp "$CAPTION_FONT" "$fonts/"
+    fi
+}
+
 prepare_wine() { # build dir
     local dir=$1
     mkdir -p "$dir"
@@ -68,7 +82,10 @@ prepare_wine() { # build dir
         localedef -i zh_CN -f UTF-8 "$dir/locale/zh_CN.UTF-8" 2>/dev/null || true
     fi
     use_wine_env "$dir"
-    [ -f "$WINEPREFIX/.setup-ready" ] && return 0
+    if [ -f "$WINEPREFIX/.setup-ready" ]; then
+        add_caption_font
+        return 0
+    fi
     log "creating the Wine prefix in $WINEPREFIX"
     rm -rf "$WINEPREFIX" "$HOME"
     mkdir -p "$HOME" "$dir/drive_d"
@@ -81,6 +98,7 @@ prepare_wine() { # build dir
     # A fixed drive D: of our own, so nothing is ever installed into Z:\.
     ln -sfn "$dir/drive_d" "$WINEPREFIX/dosdevices/d:"
     wineserver -k || true
+    add_caption_font
     touch "$WINEPREFIX/.setup-ready"
 }
 

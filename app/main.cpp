@@ -1,5 +1,7 @@
+#include "app/dll_search.h"
 #include "app/startup.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    RestrictDllSearchToSystemFolder();
     return RunSetup(instance);
 }

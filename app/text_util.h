@@ -35,6 +35,8 @@ size_t GbkBoundaryAtOrBelow(const char* text, size_t limit);
 // of a double-byte character is not), or -1.
 long FindLastSeparatorGbk(const char* text);
 
-// True when the last byte is a backslash: the simple rule the configuration,
-// shortcut and folder-picker code uses on purpose.
+// True when the last byte is a backslash: the simple rule the configuration
+// and folder-picker code uses on purpose. (Shortcut paths are judged by
+// character with FindLastSeparatorGbk instead, so a special folder ending in a
+// double-byte character whose trail byte is 0x5C still gets its separator.)
 bool EndsWithBackslashByte(const char* text);

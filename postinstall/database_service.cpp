@@ -3,6 +3,7 @@
 #include "app/text_util.h"
 #include "postinstall/output_recognition.h"
 #include "postinstall/process_runner.h"
+#include "postinstall/scratch_files.h"
 #include "postinstall/shortcuts.h"
 #include "wizard/progress_log.h"
 
@@ -20,8 +21,8 @@ const size_t kLineSize = 260;
 
 struct ServiceVariant {
     const char* Name;
-    const char* InstallFormat; // install folder, database folder
-    const char* StartCommand;
+    const char* InstallFormat;  // install folder, database folder
+    const char* StartArguments; // after the system's net.exe
     const char* InstallFailureText;
     const char* StartFailureText;
 };
@@ -31,7 +32,7 @@ struct ServiceVariant {
 const ServiceVariant kNetworkService = {
     "VTR NetWork Mysql",
     "\"%s%sbin\\mysqld.exe\" --install \"VTR NetWork Mysql\"",
-    "net start \"VTR NetWork Mysql\"",
+    "start \"VTR NetWork Mysql\"",
     "数据库注册服务失败,请先运行安装目录VTRServer下的修复工具,修复密码962\n\n需以管理员身份运行",
     "数据库启动失败,请先运行安装目录VTRServer下的修复工具,修复密码962\n\n需以管理员身份运行",
 };
@@ -39,16 +40,18 @@ const ServiceVariant kNetworkService = {
 const ServiceVariant kPersonalService = {
     "VTR Personal Mysql",
     "\"%s%sbin\\mysqld.exe\" --install \"VTR Personal Mysql\"",
-    "net start \"VTR Personal Mysql\"",
+    "start \"VTR Personal Mysql\"",
     "数据库注册服务失败,请先运行安装目录下的修复工具,修复密码962\n\n需以管理员身份运行",
     "数据库启动失败,请先运行安装目录下的修复工具,修复密码962\n\n需以管理员身份运行",
 };
 
 // The output of the last command whose capture was read; null before the
-// first read, which gives a failure box the system's default caption.
+// first read, which gives a failure box the system's default caption. Path is
+// where the commands' output is captured ("run.tmp" in its folder).
 struct CapturedText {
     char* Data = nullptr;
     DWORD Size = 0;
+    char Path[MAX_PATH] = {};
 
     ~CapturedText() { Release(); }
     void Release() {
@@ -58,13 +61,13 @@ struct CapturedText {
     }
 };
 
-// Replaces the held text with the contents of "run.tmp" and deletes it. A
+// Replaces the held text with the contents of the capture file and deletes it. A
 // file that cannot be opened or held in memory gives an empty text.
 void ReadCapturedText(CapturedText* held) {
     held->Release();
     char* data = nullptr;
     DWORD size = 0;
-    HANDLE file = CreateFileA(kCaptureFile, GENERIC_READ, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+    HANDLE file = CreateFileA(held->Path, GENERIC_READ, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         DWORD fileSize = GetFileSize(file, nullptr);
         if (fileSize != INVALID_FILE_SIZE)
@@ -72,7 +75,7 @@ void ReadCapturedText(CapturedText* held) {
         if (data != nullptr && fileSize > 0 && !ReadFile(file, data, fileSize, &size, nullptr))
             size = 0;
         CloseHandle(file);
-        DeleteFileA(kCaptureFile);
+        DeleteFileA(held->Path);
     }
     if (data == nullptr) {
         data = static_cast<char*>(malloc(1));
@@ -107,7 +110,7 @@ enum class StepResult { Accepted, NotAccepted, NotRun };
 
 StepResult RunAndRead(char* command, int newConsole, CapturedText* held,
                       bool (*accepted)(const char*, size_t)) {
-    if (RunCaptured(nullptr, command, kCaptureFile, newConsole, INFINITE) != 0)
+    if (RunCaptured(nullptr, command, held->Path, newConsole, INFINITE) != 0)
         return StepResult::NotRun;
     ReadCapturedText(held);
     return accepted(held->Data, held->Size) ? StepResult::Accepted : StepResult::NotAccepted;
@@ -126,9 +129,22 @@ bool InstallDatabaseService(const SetupContext& context, const ServiceVariant& v
     return result == StepResult::Accepted;
 }
 
+// The system's own net.exe by its full path: a bare "net" is looked for
+// first in the folder the setup program was started from, where a planted
+// net.exe would run with administrator rights.
+bool MakeStartCommand(char* command, size_t capacity, const ServiceVariant& variant) {
+    char systemFolder[MAX_PATH];
+    UINT length = GetSystemDirectoryA(systemFolder, sizeof systemFolder);
+    if (length == 0 || length >= sizeof systemFolder)
+        return false;
+    return FormatFits(command, capacity, "\"%s\\net.exe\" %s", systemFolder,
+                      variant.StartArguments);
+}
+
 bool StartDatabaseService(const ServiceVariant& variant, CapturedText* held) {
     char command[kLineSize];
-    CopyBounded(command, sizeof command, variant.StartCommand);
+    if (!MakeStartCommand(command, sizeof command, variant))
+        return false;
     for (int newConsole = 0; newConsole <= 1; ++newConsole) {
         StepResult result = RunAndRead(command, newConsole, held, IsStartAccepted);
         if (result == StepResult::NotRun)
@@ -143,6 +159,8 @@ bool StartDatabaseService(const ServiceVariant& variant, CapturedText* held) {
 // with the last captured output as the box's caption. True when started.
 bool RegisterDatabaseService(const SetupContext& context, const ServiceVariant& variant,
                              CapturedText* held) {
+    if (!ScratchFilePath(held->Path, sizeof held->Path, kCaptureFile, context.WorkDir))
+        CopyBounded(held->Path, sizeof held->Path, kCaptureFile);
     const char* failure = nullptr;
     if (!InstallDatabaseService(context, variant, held))
         failure = variant.InstallFailureText;

@@ -1,5 +1,8 @@
 #include "postinstall/process_runner.h"
 
+#include "app/setup_context.h"
+#include "postinstall/scratch_files.h"
+
 #include <cstdio>
 #include <new>
 #include <vector>
@@ -106,8 +109,17 @@ void WriteOutputFile(const char* path, const CapturedBytes& captured) {
     CloseHandle(file);
 }
 
+// "errlog.log" in the current folder, or in the work folder where the
+// current one cannot be written; null when it cannot be opened.
+FILE* OpenErrorLog() {
+    char path[MAX_PATH];
+    if (!ScratchFilePath(path, sizeof path, kErrorLog, g_SetupContext.WorkDir))
+        return nullptr;
+    return fopen(path, "a+");
+}
+
 void LogTimeout(const char* commandLine, DWORD timeoutMs) {
-    FILE* log = fopen(kErrorLog, "a+");
+    FILE* log = OpenErrorLog();
     if (log == nullptr)
         return;
     fprintf(log, "子进程%s超时等待:%lds\n", commandLine, static_cast<long>(timeoutMs));
@@ -115,7 +127,7 @@ void LogTimeout(const char* commandLine, DWORD timeoutMs) {
 }
 
 void LogFailedWait(const char* commandLine, DWORD timeoutMs, DWORD error) {
-    FILE* log = fopen(kErrorLog, "a+");
+    FILE* log = OpenErrorLog();
     if (log == nullptr)
         return;
     fprintf(log, "子进程%s超时等待:%lds\t%ld\n", commandLine, static_cast<long>(timeoutMs),

@@ -32,7 +32,8 @@ if(FAULT_HOST_CC)
         set(shim ${shim64})
         set(shim_kind 2:62)
     endif()
-    set_tests_properties(InstallFaultTest.FullDriveStopsWithAMessageAndTearsNothing PROPERTIES
+    set_tests_properties(InstallFaultTest.FullDriveStopsWithAMessageAndTearsNothing
+        WorkFileFaultTest.WorkFileThatCannotBeWrittenEndsWithItsText PROPERTIES
         ENVIRONMENT "SETUP_WINE_PRELOAD=${shim};FAULT_FULL_CONTROL=${CMAKE_BINARY_DIR}/testrun/disk_full.control")
     add_test(NAME DiskFullShim.BuiltForTheWineLoaderThatRunsTheTests
         COMMAND ${CMAKE_COMMAND} "-DSHIMS=${shim32}:1:3|${shim}:${shim_kind}"

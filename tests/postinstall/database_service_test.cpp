@@ -22,6 +22,16 @@ const char kNetworkStartFailure[] =
     "数据库启动失败,请先运行安装目录VTRServer下的修复工具,修复密码962\n\n需以管理员身份运行";
 const char kPersonalInstallFailure[] =
     "数据库注册服务失败,请先运行安装目录下的修复工具,修复密码962\n\n需以管理员身份运行";
+const char kPersonalStartFailure[] =
+    "数据库启动失败,请先运行安装目录下的修复工具,修复密码962\n\n需以管理员身份运行";
+
+// The folder of the running program, where a bare program name is looked for first.
+std::string ProgramFolder() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string folder = path;
+    return folder.substr(0, folder.rfind('\\') + 1);
+}
 
 class DatabaseServiceTest : public ::testing::Test {
   protected:
@@ -168,6 +178,77 @@ TEST_F(DatabaseServiceTest, StartFailureIsReportedAfterOneRetry) {
     EXPECT_NE(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(kNetwork));
     EXPECT_EQ("", ServerRuns());
     EXPECT_EQ(0, Advance());
+}
+
+// Each service's start failure: its own text, and as caption what the last
+// start command printed (Wine's net names the service it could not start).
+TEST_F(DatabaseServiceTest, StartFailureBoxesOfBothServices) {
+    struct Case {
+        const char* Service;
+        int InstallServer;
+        uint32_t ServerEntryCount;
+        const char* Text;
+    };
+    const Case cases[] = {
+        {kNetwork, 1, 2, kNetworkStartFailure},
+        {kPersonal, 0, 0, kPersonalStartFailure},
+    };
+    ScopedEnv start("MYSQLD_STANDIN_START", "fail");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Service);
+        RemoveService(c.Service);
+        context_.InstallServer = c.InstallServer;
+        context_.InstallClient = 1 - c.InstallServer;
+        context_.Header.ServerEntryCount = c.ServerEntryCount;
+        Run();
+        ASSERT_EQ(1u, boxes_.size());
+        EXPECT_EQ(context_.MainWindow, boxes_[0].Owner);
+        EXPECT_EQ(c.Text, boxes_[0].Text);
+        EXPECT_NE(std::string::npos, boxes_[0].Caption.find(c.Service)) << boxes_[0].Caption;
+        EXPECT_EQ("", ServerRuns());
+        EXPECT_EQ("", ClientRuns());
+        RemoveService(c.Service);
+    }
+}
+
+// A net.exe beside the running program (where a bare "net" is looked for
+// first) and in the current folder is never run: the system's own starts
+// the service.
+TEST_F(DatabaseServiceTest, PlantedNetBesideTheProgramIsNeverRun) {
+    const std::string places[] = {ProgramFolder(), dir_};
+    for (const std::string& place : places)
+        ASSERT_TRUE(
+            CopyFileA(BinPath("planted-net.exe").c_str(), (place + "net.exe").c_str(), FALSE))
+            << place;
+    context_.InstallServer = 1;
+    Run();
+    for (const std::string& place : places) {
+        DeleteFileA((place + "net.exe").c_str());
+        EXPECT_EQ("", ReadText(place + "planted-net-ran.txt")) << place;
+        DeleteFileA((place + "planted-net-ran.txt").c_str());
+    }
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(kNetwork));
+    EXPECT_EQ("Install\r\n", ServerRuns());
+}
+
+// Started from a folder that cannot be written (a read-only medium or share):
+// the output is captured in the work folder, so a service that installed and
+// started is not reported as failed.
+TEST_F(DatabaseServiceTest, UnwritableCurrentFolderStillRecognisesTheService) {
+    std::string unwritable = UnwritableFolder();
+    if (unwritable.empty())
+        GTEST_SKIP() << "no folder here refuses new files (Wine as root writes read-only ones)";
+    std::string work = MakeScratchDir("安装 工作");
+    CopyBounded(context_.WorkDir, sizeof context_.WorkDir, work.c_str());
+    ScopedCurrentDir there(unwritable);
+    context_.InstallServer = 1;
+    Run();
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(1, InstallRuns());
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState(kNetwork));
+    EXPECT_EQ("Install\r\n", ServerRuns());
+    EXPECT_TRUE(FolderEntries(work).empty()) << FolderEntries(work)[0]; // run.tmp read and deleted
 }
 
 TEST_F(DatabaseServiceTest, MissingDatabaseProgramIsReportedWithoutRetry) {

@@ -1,10 +1,15 @@
 #include "tests/postinstall/postinstall_helpers.h"
 
-#include "wizard/progress_log.h"
+#include "app/setup_context.h"
+#include "app/text_util.h"
 #include "tests/support/test_support.h"
 #include "tools/wizard_driver/message_boxes.h"
+#include "wizard/progress_log.h"
 
 #include <commctrl.h>
+
+#include <algorithm>
+#include <cstring>
 
 void KeepStandardHandlesFromChildren() {
     for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
@@ -21,6 +26,30 @@ ScopedCurrentDir::ScopedCurrentDir(const std::string& dir) {
 
 ScopedCurrentDir::~ScopedCurrentDir() {
     SetCurrentDirectoryA(previous_);
+}
+
+std::string UnwritableFolder() {
+    const char folder[] = "Z:\\sys\\";
+    DWORD attributes = GetFileAttributesA(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return "";
+    std::string probe = std::string(folder) + "unwritable-probe.tmp";
+    HANDLE file = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        DeleteFileA(probe.c_str());
+        return "";
+    }
+    return folder;
+}
+
+ScopedWorkDir::ScopedWorkDir(const std::string& dir) {
+    memcpy(previous_, g_SetupContext.WorkDir, sizeof previous_);
+    CopyBounded(g_SetupContext.WorkDir, sizeof g_SetupContext.WorkDir, dir.c_str());
+}
+
+ScopedWorkDir::~ScopedWorkDir() {
+    memcpy(g_SetupContext.WorkDir, previous_, sizeof previous_);
 }
 
 ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {

@@ -27,6 +27,22 @@ class ScopedCurrentDir {
     char previous_[MAX_PATH] = {};
 };
 
+// A folder nothing can be written to, standing in for a read-only medium or
+// share: Wine as root writes read-only folders and files alike, but no one can
+// create a file in the root of the Linux kernel's sysfs (Z:\sys\). "" when
+// this machine has no such folder (the caller skips).
+std::string UnwritableFolder();
+
+// Sets the setup record's work folder for the scope.
+class ScopedWorkDir {
+  public:
+    explicit ScopedWorkDir(const std::string& dir);
+    ~ScopedWorkDir();
+
+  private:
+    char previous_[260] = {};
+};
+
 // Sets an environment variable for the scope (children inherit it).
 class ScopedEnv {
   public:

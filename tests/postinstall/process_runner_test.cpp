@@ -88,6 +88,17 @@ TEST_F(ProcessRunnerTest, TimeoutTerminatesTheChildAndLogsOneLineEach) {
     EXPECT_FALSE(WaitForFile(dir_ + "late.txt", 2500));
 }
 
+TEST_F(ProcessRunnerTest, UnwritableCurrentFolderLogsIntoTheWorkFolder) {
+    std::string unwritable = UnwritableFolder();
+    if (unwritable.empty())
+        GTEST_SKIP() << "no folder here refuses new files (Wine as root writes read-only ones)";
+    ScopedWorkDir work(dir_);
+    ScopedCurrentDir there(unwritable);
+    std::string line = Probe("sleep 20000");
+    EXPECT_EQ(-1, Captured(line, "out.txt", 100));
+    EXPECT_EQ("子进程" + line + "超时等待:100s\r\n", ReadText(dir_ + "errlog.log"));
+}
+
 TEST_F(ProcessRunnerTest, ZeroTimeoutAndNoWaitReturnAtOnceWhileTheChildRuns) {
     DWORD code = 1234;
     DWORD started = GetTickCount();

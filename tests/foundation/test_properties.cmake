@@ -1,0 +1,1 @@
+add_dependencies(${area}_tests planted-dll)

@@ -14,10 +14,12 @@
 // A reader refuses a version it does not know: a later format may add fields.
 //
 // Why CRC-32: the digest guards against damage, not tampering (a signature
-// does that), so the fastest sound checksum wins. zlib's CRC-32 ran faster
-// than its Adler-32 over a payload-sized buffer here (braided since 1.2.12),
-// catches every flip of up to 32 adjacent bits, and has none of Adler-32's
-// weakness on short inputs such as a small configuration.
+// does that), so the fastest sound checksum wins. zlib's CRC-32 (braided
+// since 1.2.12) ran about three times faster than its Adler-32 over an 18.6 MB
+// payload (10 ms against 33 ms under Wine), catches every flip of up to 32
+// adjacent bits and has none of Adler-32's weakness on short inputs such as
+// the configuration. Touching the payload's pages for the first time costs
+// more than the arithmetic, so a faster hash would gain little.
 #include <cstddef>
 #include <cstdint>
 #include <functional>

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Benchmarks, run by ./build.sh bench with the test build's folder:
 #   installation by the worker against the floor (inflate in memory, one
-#   write per file) and against native unzip; then the package builder.
+#   write per file) and against native unzip; start-up's digest check of the
+#   same package against the installation; then the package builder.
 # Medians over RUNS runs (default 5), printed as "key: value" lines.
 set -euo pipefail
 BUILD_DIR=$1
@@ -49,11 +50,13 @@ install_once() { # mode -> prints seconds and peak
 
 : >"$BENCH/install.txt"
 : >"$BENCH/floor.txt"
+: >"$BENCH/check.txt"
 : >"$BENCH/unzip.txt"
 (cd "$BENCH/data" && rm -f ../data.zip && zip -q -r ../data.zip server client database)
 for _ in $(seq "$RUNS"); do
     install_once worker >>"$BENCH/install.txt"
     install_once floor >>"$BENCH/floor.txt"
+    install_once check >>"$BENCH/check.txt"
     rm -rf "$BENCH/unzipped"
     start=$(now)
     unzip -q -o "$BENCH/data.zip" -d "$BENCH/unzipped"
@@ -67,6 +70,7 @@ floor_s=$(pick seconds "$BENCH/floor.txt")
 unzip_s=$(pick seconds "$BENCH/unzip.txt")
 bytes=$(pick bytes "$BENCH/install.txt")
 peak=$(pick peak_mb "$BENCH/install.txt")
+check_s=$(pick seconds "$BENCH/check.txt")
 echo "install_seconds: $install_s"
 echo "floor_seconds: $floor_s"
 echo "install_vs_floor_ratio: $(echo "scale=3; $install_s / $floor_s" | bc -l)"
@@ -74,6 +78,8 @@ echo "unzip_seconds: $(printf '%.4f' "$unzip_s")"
 echo "install_vs_unzip_ratio: $(echo "scale=3; $install_s / $unzip_s" | bc -l)"
 echo "install_mb_per_s: $(echo "scale=1; $bytes / 1048576 / $install_s" | bc -l)"
 echo "install_peak_mb: $peak"
+echo "startup_check_ms: $(echo "scale=1; $check_s * 1000 / 1" | bc -l)"
+echo "startup_check_vs_install_ratio: $(echo "scale=4; $check_s / $install_s" | bc -l)"
 
 if [ -x "$ROOT/tools/bench_pack.sh" ]; then
     "$ROOT/tools/bench_pack.sh" "$BUILD_DIR" "$BENCH/data"

@@ -81,7 +81,6 @@ int RunExtract(const std::wstring& setupExe, const std::wstring& folder, bool ig
         PrintError("setup-pack: no package index in " + WideToUtf8(setupExe));
         return 1;
     }
-    CreateDirectoryW(folder.c_str(), nullptr);
     // A program that differs from its digest is damaged: what it would give
     // is not what was packed, so nothing is written unless asked for.
     DigestReport digest = ExamineDigest(package.Digest(), package.Config(), index, payload);
@@ -92,6 +91,7 @@ int RunExtract(const std::wstring& setupExe, const std::wstring& folder, bool ig
                    " is damaged; nothing extracted (--ignore-digest extracts it anyway)");
         return 1;
     }
+    CreateDirectoryW(folder.c_str(), nullptr);
     PackageHeader header = view.Header();
     std::wstring groupFolders[kPackageGroupCount];
     const wchar_t* names[] = {L"server", L"client", L"database"};

@@ -5,6 +5,7 @@
 #   ./build.sh demo      build the sample setup program and run it
 #   ./build.sh bench     benchmarks
 #   ./build.sh pack ...  run setup-pack with the given arguments
+#   ./build.sh pack sign IN OUT --cert C --key K   sign a setup program
 #   ./build.sh fuzz      fuzz the input parsers (bounded time)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")" && pwd)
@@ -19,7 +20,8 @@ log() { printf '==> %s\n' "$*" >&2; }
 
 APT_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libz-mingw-w64-dev
     wine wine32:i386 wine64 xvfb xauth fonts-wqy-microhei fonts-wine imagemagick x11-utils
-    zip unzip ninja-build cmake bc clang libclang-rt-14-dev zlib1g-dev gcc-multilib)
+    zip unzip ninja-build cmake bc clang libclang-rt-14-dev zlib1g-dev gcc-multilib
+    osslsigncode openssl)
 
 # From fonts-wine: the font of the caption buttons (see add_caption_font).
 CAPTION_FONT=/usr/share/wine/fonts/marlett.ttf
@@ -27,7 +29,7 @@ CAPTION_FONT=/usr/share/wine/fonts/marlett.ttf
 install_packages() {
     local missing=0
     for tool in i686-w64-mingw32-g++-posix x86_64-w64-mingw32-g++-posix /usr/lib/wine/wine64 \
-        Xvfb xauth import xwininfo zip unzip ninja cmake bc clang++; do
+        Xvfb xauth import xwininfo zip unzip ninja cmake bc clang++ osslsigncode openssl; do
         command -v "$tool" >/dev/null 2>&1 || missing=1
     done
     [ -f /usr/i686-w64-mingw32/lib/libz.a ] || missing=1
@@ -188,6 +190,16 @@ bench)
     exec "$ROOT/tools/bench.sh" "$TEST_DIR" "$@"
     ;;
 pack)
+    if [ "${1:-}" = sign ]; then
+        # Signing is the last step of a release (tools/sign_setup.sh); the
+        # signed program must still pass setup-pack's checks.
+        shift
+        [ $# -ge 2 ] || exec "$ROOT/tools/sign_setup.sh"
+        build_all >&2
+        "$ROOT/tools/sign_setup.sh" "$@"
+        SIGNED=$(realpath "$2")
+        exec "$TEST_DIR/wine-run.sh" "$TEST_DIR/bin/setup-pack.exe" verify "Z:${SIGNED//\//\\}"
+    fi
     build_all >&2
     # Setup programs are made from the 32-bit product, whichever build runs
     # the tool, unless the caller names a template.
@@ -202,7 +214,7 @@ fuzz)
     exec "$ROOT/tools/fuzz.sh" "$@"
     ;;
 *)
-    sed -n '2,9p' "$0" >&2
+    sed -n '2,10p' "$0" >&2
     exit 2
     ;;
 esac

@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "app/package_digest_check.h"
 #include "app/setup_context.h"
 #include "app/work_paths.h"
 #include "package/package_reader.h"
@@ -54,8 +55,9 @@ int RunSetup(HINSTANCE instance) {
         return 0;
     // The index is untrusted input: a short index, counts that disagree with
     // its size, streams outside the payload or paths that leave their folder
-    // are refused before anything is shown or written.
-    if (!PackageLooksSound(index)) {
+    // are refused before anything is shown or written; so is a package that
+    // differs from its digest (a damaged download).
+    if (!PackageLooksSound(index) || !PackageMatchesDigest()) {
         MessageBoxA(nullptr, kDamagedPackageText, "", MB_OK | MB_ICONERROR);
         return 0;
     }

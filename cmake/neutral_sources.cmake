@@ -5,6 +5,7 @@ set(NEUTRAL_SOURCES
     app/config_values.cpp
     app/work_paths.cpp
     app/drive_choice.cpp
+    package/package_digest.cpp
     package/package_reader.cpp
     package/package_writer.cpp
     package/stream_inflater.cpp

@@ -1,5 +1,6 @@
 #include "package/resource_writer.h"
 
+#include "package/package_digest.h"
 #include "package/package_format.h"
 
 #include <windows.h>
@@ -9,8 +10,8 @@ static std::string SystemMessage(const char* what) {
 }
 
 bool AddPackageResources(const wchar_t* exe, const PackageBlob& payload, const PackageBlob& index,
-                         const PackageBlob& config, std::string* error) {
-    for (const PackageBlob* blob : {&payload, &index, &config}) {
+                         const PackageBlob& config, const PackageBlob& digest, std::string* error) {
+    for (const PackageBlob* blob : {&payload, &index, &config, &digest}) {
         if (blob->Present && (static_cast<unsigned long long>(blob->Size) >> 32) != 0) {
             *error = "a resource of 4 GiB or more cannot be written";
             return false;
@@ -24,8 +25,10 @@ bool AddPackageResources(const wchar_t* exe, const PackageBlob& payload, const P
     struct {
         const PackageBlob* blob;
         int id;
-    } parts[] = {
-        {&payload, kPayloadResourceId}, {&index, kIndexResourceId}, {&config, kConfigResourceId}};
+    } parts[] = {{&payload, kPayloadResourceId},
+                 {&index, kIndexResourceId},
+                 {&config, kConfigResourceId},
+                 {&digest, kDigestResourceId}};
     for (const auto& part : parts) {
         if (!part.blob->Present)
             continue;
@@ -48,14 +51,15 @@ bool AddPackageResources(const wchar_t* exe, const PackageBlob& payload, const P
 }
 
 bool WriteSetupProgram(const char* templateExe, const char* outputExe, const PackageBlob& payload,
-                       const PackageBlob& index, const PackageBlob& config, std::string* error) {
+                       const PackageBlob& index, const PackageBlob& config,
+                       const PackageBlob& digest, std::string* error) {
     if (!CopyFileA(templateExe, outputExe, FALSE)) {
         *error = SystemMessage((std::string("cannot copy ") + templateExe).c_str());
         return false;
     }
     wchar_t wideOutput[MAX_PATH] = {};
     if (MultiByteToWideChar(CP_ACP, 0, outputExe, -1, wideOutput, MAX_PATH) == 0 ||
-        !AddPackageResources(wideOutput, payload, index, config, error)) {
+        !AddPackageResources(wideOutput, payload, index, config, digest, error)) {
         if (error->empty())
             *error = std::string("path too long: ") + outputExe;
         DeleteFileA(outputExe);

@@ -1,6 +1,6 @@
 #pragma once
-// Writes a setup program: a copy of the prebuilt setup.exe with the three
-// package resources (BIN 101, 102, 121, language 0x0804) put into it.
+// Writes a setup program: a copy of the prebuilt setup.exe with the package
+// resources (BIN 101, 102, 121 and the digest 122, language 0x0804) put into it.
 #include <cstddef>
 #include <string>
 
@@ -13,9 +13,10 @@ struct PackageBlob {
 // Puts the present blobs into the program file exe, in place. On failure the
 // file is left as it was and error says why.
 bool AddPackageResources(const wchar_t* exe, const PackageBlob& payload, const PackageBlob& index,
-                         const PackageBlob& config, std::string* error);
+                         const PackageBlob& config, const PackageBlob& digest, std::string* error);
 
 // Copies templateExe to outputExe and adds the resources; a failed output is
 // deleted.
 bool WriteSetupProgram(const char* templateExe, const char* outputExe, const PackageBlob& payload,
-                       const PackageBlob& index, const PackageBlob& config, std::string* error);
+                       const PackageBlob& index, const PackageBlob& config,
+                       const PackageBlob& digest, std::string* error);

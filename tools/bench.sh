@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Benchmarks, run by ./build.sh bench with the test build's folder:
 #   installation by the worker against the floor (inflate in memory, one
-#   write per file) and against native unzip; the many-files package; the
+#   write per file) and against native unzip; start-up's digest check of the
+#   same package against the installation; the many-files package; the
 #   silent uninstall; then the package builder.
 # Medians over RUNS runs (default 5), printed as "key: value" lines. The
 # many-files package (8,000 files of about 1 KB) runs MANY_RUNS times (default 3).
@@ -60,11 +61,13 @@ install_once() { # mode [setup program] -> prints seconds and peak
 
 : >"$BENCH/install.txt"
 : >"$BENCH/floor.txt"
+: >"$BENCH/check.txt"
 : >"$BENCH/unzip.txt"
 (cd "$BENCH/data" && rm -f ../data.zip && zip -q -r ../data.zip server client database)
 for _ in $(seq "$RUNS"); do
     install_once worker >>"$BENCH/install.txt"
     install_once floor >>"$BENCH/floor.txt"
+    install_once check >>"$BENCH/check.txt"
     rm -rf "$BENCH/unzipped"
     start=$(now)
     unzip -q -o "$BENCH/data.zip" -d "$BENCH/unzipped"
@@ -84,6 +87,7 @@ floor_s=$(pick seconds "$BENCH/floor.txt")
 unzip_s=$(pick seconds "$BENCH/unzip.txt")
 bytes=$(pick bytes "$BENCH/install.txt")
 peak=$(pick peak_mb "$BENCH/install.txt")
+check_s=$(pick seconds "$BENCH/check.txt")
 echo "install_seconds: $install_s"
 echo "floor_seconds: $floor_s"
 echo "install_vs_floor_ratio: $(echo "scale=3; $install_s / $floor_s" | bc -l)"
@@ -91,6 +95,8 @@ echo "unzip_seconds: $(printf '%.4f' "$unzip_s")"
 echo "install_vs_unzip_ratio: $(echo "scale=3; $install_s / $unzip_s" | bc -l)"
 echo "install_mb_per_s: $(echo "scale=1; $bytes / 1048576 / $install_s" | bc -l)"
 echo "install_peak_mb: $peak"
+echo "startup_check_ms: $(echo "scale=1; $check_s * 1000 / 1" | bc -l)"
+echo "startup_check_vs_install_ratio: $(echo "scale=4; $check_s / $install_s" | bc -l)"
 many_s=$(pick seconds "$BENCH/many_install.txt")
 many_floor_s=$(pick seconds "$BENCH/many_floor.txt")
 echo "many_files_install_seconds: $many_s"

@@ -3,3 +3,14 @@
 target_link_libraries(${area}_tests PRIVATE wizard_driver_lib)
 add_dependencies(${area}_tests wizard-driver)
 set_tests_properties(${${area}_test_list} PROPERTIES RUN_SERIAL TRUE TIMEOUT 240)
+
+# A throwaway certificate and the sample program and the bare setup.exe signed
+# with it; shown as skipped where openssl or osslsigncode is missing, and the
+# tests that need its files then skip themselves.
+add_test(NAME SigningFixture.SignsTheSampleAndTheBareProgram
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/signing_fixture.sh ${CMAKE_BINARY_DIR}/bin
+        ${CMAKE_BINARY_DIR}/testrun/signing ${CMAKE_SOURCE_DIR})
+set_tests_properties(SigningFixture.SignsTheSampleAndTheBareProgram PROPERTIES
+    FIXTURES_SETUP signed_programs SKIP_RETURN_CODE 77 TIMEOUT 120)
+set_tests_properties(IntegrityInstallTest.SignedSampleProgramInstallsThroughTheWizard
+    PROPERTIES FIXTURES_REQUIRED signed_programs)

@@ -1,7 +1,9 @@
 // Damaged packages in the real program: start-up refuses a package whose
-// index and payload disagree or whose paths leave their folder, with one box
-// and nothing written; a flipped byte inside a stream is only found while
-// unpacking, and ends the installation with a failure text.
+// index and payload disagree or whose paths leave their folder, and a package
+// that differs from its digest (a flipped byte anywhere), with one box and
+// nothing written. In a package without a digest a flipped byte inside a
+// stream is only found while unpacking, and ends the installation with a
+// failure text: the worker's own defence.
 #include "tests/support/fault_support.h"
 #include "tests/support/setup_runner.h"
 
@@ -94,8 +96,70 @@ TEST(DamagedPackageTest, StartupRefusesEachDamageWithOneBoxAndWritesNothing) {
     RecordCase(result);
 }
 
+// A flipped byte where the index checks cannot see it: in each stream of the
+// payload, in entry fields the installer trusts, in the configuration text,
+// and in the digest itself.
+TEST(DamagedPackageTest, FlippedByteIsRefusedBeforeAnyPage) {
+    TestPackage package = PlainPackage(3, 6000);
+    Blob index, payload;
+    BuildBlobs(package, &index, &payload);
+    Blob config(package.Config.begin(), package.Config.end());
+    Blob digest = TestPackageDigest(package);
+    const int entries =
+        static_cast<int>((index.size() - sizeof(PackageHeader)) / sizeof(PackageEntry));
+    const size_t lastEntry = EntryAt(entries - 1);
+    const size_t appName = package.Config.find("AppName=") + 8;
+    struct Flip {
+        const char* Where;
+        const Blob* Resource;
+        size_t Offset;
+    } flips[] = {
+        {"payload, first byte of the first stream", &payload, 0},
+        {"payload, inside the first stream", &payload, GetU32(index, EntryAt(0) + 552) / 2},
+        {"payload, middle", &payload, payload.size() / 2},
+        {"payload, last byte", &payload, payload.size() - 1},
+        {"index, header word", &index, 0},
+        {"index, a file time", &index, EntryAt(1) + 20},
+        {"index, last entry's file name", &index, lastEntry + 32},
+        {"configuration, first byte", &config, 0},
+        {"configuration, AppName", &config, appName},
+        {"digest, version", &digest, 4},
+        {"digest, payload CRC", &digest, digest.size() - 1},
+    };
+    CaseResult result{"Flipped byte in the payload, index, configuration or digest", 0, 0, 0, 0,
+                      "安装包已损坏，无法安装。 before any page (digest check)"};
+    for (const Flip& flip : flips) {
+        SCOPED_TRACE(flip.Where);
+        FaultScene scene("digest");
+        std::string exe = scene.WorkDir + "setup.exe";
+        ASSERT_TRUE(WriteTestSetup(package, exe));
+        ASSERT_TRUE(FlipResourceByte(exe, *flip.Resource, flip.Offset));
+        // The scene's install folder, and the one the wizard would offer
+        // (which earlier tests may have left behind): neither may change.
+        TreeSnapshot installBefore = SnapshotTree(scene.InstallDir);
+        TreeSnapshot defaultBefore = SnapshotTree("D:\\澜枢软件");
+        SetupRunResult run = RunSetupProgram(exe, scene.WorkDir, 20000);
+        ++result.Runs;
+        bool survived = run.ExitCode == 0;
+        bool message = run.BoxTexts == std::vector<std::string>{kDamagedText} && !run.SawWizard;
+        std::string lost = scene.CheckNothingLost();
+        bool installUntouched = SnapshotTree(scene.InstallDir) == installBefore &&
+                                SnapshotTree("D:\\澜枢软件") == defaultBefore;
+        EXPECT_TRUE(survived) << run.ExitCode;
+        EXPECT_TRUE(message) << run.BoxTexts.size() << " box(es), wizard " << run.SawWizard;
+        EXPECT_EQ(lost, "");
+        EXPECT_TRUE(installUntouched);
+        result.Survived += survived;
+        result.MessageShown += message;
+        result.NothingLost += lost.empty() && installUntouched;
+    }
+    RecordCase(result);
+}
+
+// The worker's own defence, for packages made without a digest.
 TEST(DamagedPackageTest, FlippedStreamByteStopsTheInstallWithoutATornFile) {
     TestPackage package = PlainPackage(3, 6000);
+    package.IncludeDigest = false;
     Blob index, payload;
     BuildBlobs(package, &index, &payload);
     // The third entry (a server file) gets the flips; the ones before it
@@ -105,7 +169,11 @@ TEST(DamagedPackageTest, FlippedStreamByteStopsTheInstallWithoutATornFile) {
     uint32_t length = GetU32(index, EntryAt(victim) + 552);
     ASSERT_GT(length, 20u);
     const char* victimPath = reinterpret_cast<const char*>(index.data() + EntryAt(victim) + 292);
-    CaseResult result{"Flipped byte inside a stream",   0, 0, 0, 0,
+    CaseResult result{"Flipped byte inside a stream, package without a digest",
+                      0,
+                      0,
+                      0,
+                      0,
                       "解压文件…错误。 while unpacking"};
     const uint32_t flips[] = {0, 1, 2, length / 3, length / 2, length - 5, length - 1};
     for (uint32_t at : flips) {
@@ -116,7 +184,7 @@ TEST(DamagedPackageTest, FlippedStreamByteStopsTheInstallWithoutATornFile) {
         std::string exe = scene.WorkDir + "setup.exe";
         ASSERT_TRUE(WriteTestSetup(package, exe, nullptr, &bad));
         if (at == 0) {
-            // Start-up cannot see it: the wizard opens as usual.
+            // Without a digest start-up cannot see it: the wizard opens as usual.
             SetupRunResult run = RunSetupProgram(exe, scene.WorkDir, 20000);
             if (run.ExitCode == 0 && !run.SawWizard && run.BoxTexts.empty()) {
                 // Seen once in a few hundred runs under Wine: the program

@@ -1,6 +1,7 @@
 #include "tests/support/test_support.h"
 
 #include "app/text_util.h"
+#include "package/package_digest.h"
 #include "package/resource_writer.h"
 
 #include <gtest/gtest.h>
@@ -157,11 +158,37 @@ bool WriteTestSetup(const TestPackage& package, const std::string& outputExe,
     PackageBlob payloadBlob{payload.data(), payload.size(), package.IncludePayload};
     PackageBlob indexBlob{index.data(), index.size(), package.IncludeIndex};
     PackageBlob configBlob{package.Config.data(), package.Config.size(), package.IncludeConfig};
+    std::vector<uint8_t> digest = TestPackageDigest(package, &index, &payload);
+    PackageBlob digestBlob{digest.data(), digest.size(), package.IncludeDigest};
     std::string error;
     bool ok = WriteSetupProgram(BinPath("setup.exe").c_str(), outputExe.c_str(), payloadBlob,
-                                indexBlob, configBlob, &error);
+                                indexBlob, configBlob, digestBlob, &error);
     EXPECT_TRUE(ok) << error;
     return ok;
+}
+
+std::vector<uint8_t> TestPackageDigest(const TestPackage& package,
+                                       const std::vector<uint8_t>* indexOverride,
+                                       const std::vector<uint8_t>* payloadOverride) {
+    std::vector<uint8_t> index, payload;
+    if (!indexOverride || !payloadOverride)
+        BuildBlobs(package, &index, &payload);
+    const std::vector<uint8_t>& i = indexOverride ? *indexOverride : index;
+    const std::vector<uint8_t>& p = payloadOverride ? *payloadOverride : payload;
+    return EncodeDigest(ComputePackageDigest({package.Config.data(), package.Config.size()},
+                                             {i.data(), i.size()}, {p.data(), p.size()}));
+}
+
+bool FlipResourceByte(const std::string& exe, const std::vector<uint8_t>& resource, size_t offset) {
+    std::string file;
+    if (resource.empty() || offset >= resource.size() || !ReadBytes(exe, &file))
+        return false;
+    std::string wanted(resource.begin(), resource.end());
+    size_t at = file.find(wanted);
+    if (at == std::string::npos || file.find(wanted, at + 1) != std::string::npos)
+        return false;
+    file[at + offset] = static_cast<char>(file[at + offset] ^ 0x5A);
+    return WriteBytes(exe, file);
 }
 
 int RunProcess(const std::string& commandLine, DWORD timeoutMs,

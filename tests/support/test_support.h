@@ -37,6 +37,9 @@ struct TestPackage {
     bool IncludeConfig = true;
     bool IncludeIndex = true;
     bool IncludePayload = true;
+    // The digest of the resources as written; false makes a package like
+    // those made before digests, which start-up does not check.
+    bool IncludeDigest = true;
 };
 
 // The shipped configuration's values, in GBK with CR LF line ends.
@@ -55,10 +58,21 @@ void BuildBlobs(const TestPackage& package, std::vector<uint8_t>* index,
                 std::vector<uint8_t>* payload);
 
 // Writes a setup program built from bin\setup.exe with the package's resources.
-// indexOverride / payloadOverride replace the built blobs when not null.
+// indexOverride / payloadOverride replace the built blobs when not null (the
+// digest then describes the overrides).
 bool WriteTestSetup(const TestPackage& package, const std::string& outputExe,
                     const std::vector<uint8_t>* indexOverride = nullptr,
                     const std::vector<uint8_t>* payloadOverride = nullptr);
+
+// The digest resource WriteTestSetup gives a package (with the same overrides).
+std::vector<uint8_t> TestPackageDigest(const TestPackage& package,
+                                       const std::vector<uint8_t>* indexOverride = nullptr,
+                                       const std::vector<uint8_t>* payloadOverride = nullptr);
+
+// Flips one byte (xor 0x5A) of a resource inside a built program file, the
+// damage a download can do; the resource is found by its bytes. False when
+// they do not occur exactly once in the file.
+bool FlipResourceByte(const std::string& exe, const std::vector<uint8_t>& resource, size_t offset);
 
 // Runs a command line and waits up to timeoutMs; returns the exit code, or
 // -1 when it could not start, -2 on time-out (the child is then killed).

@@ -1,6 +1,9 @@
-// bench-install worker|registered|floor SETUP.exe INSTALL_DIR WORK_DIR
+// bench-install worker|registered|floor|check SETUP.exe INSTALL_DIR WORK_DIR
 // registered: the worker with ProgramMg set (uninstaller, record, entry).
-// Prints "seconds: S", "bytes: B" and "peak_mb: M" for one installation.
+// Prints "seconds: S", "bytes: B" and "peak_mb: M" for one installation, or
+// for "check" the time of start-up's digest check of the package.
+#include "app/package_digest_check.h"
+#include "package/package_digest.h"
 #include "package/package_reader.h"
 #include "package/package_resources.h"
 #include "tests/support/worker_harness.h"
@@ -69,11 +72,24 @@ bool InstallFloor(const std::string& exe, const std::string& installDir, uint64_
     return true;
 }
 
+// Start-up's check of the package against its digest, as the program runs it.
+bool CheckDigest(const std::string& exe, uint64_t* bytes) {
+    HMODULE module = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!module)
+        return false;
+    SetPackageModule(module);
+    if (!LoadPackageResource(kDigestResourceId).Found)
+        return false;
+    *bytes = LoadPackageResource(kPayloadResourceId).Size;
+    return PackageMatchesDigest();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc != 5) {
-        fputs("usage: bench-install worker|registered|floor SETUP.exe INSTALL_DIR WORK_DIR\n",
+        fputs("usage: bench-install worker|registered|floor|check SETUP.exe INSTALL_DIR "
+              "WORK_DIR\n",
               stderr);
         return 2;
     }
@@ -86,6 +102,8 @@ int main(int argc, char** argv) {
     bool ok;
     if (mode == "floor") {
         ok = InstallFloor(exe, installDir, &bytes);
+    } else if (mode == "check") {
+        ok = CheckDigest(exe, &bytes);
     } else {
         WorkerHarness harness;
         ok = harness.PrepareFromExe(exe, installDir, workDir);

@@ -66,8 +66,18 @@ int wmain(int argc, wchar_t** argv) {
     }
     if ((command == L"inspect" || command == L"verify") && args.size() == 2)
         return command == L"inspect" ? RunInspect(args[1]) : RunVerify(args[1]);
-    if (command == L"extract" && args.size() == 3)
-        return RunExtract(args[1], args[2]);
+    if (command == L"extract") {
+        std::vector<std::wstring> operands;
+        bool ignoreDigest = false;
+        for (size_t i = 1; i < args.size(); ++i) {
+            if (args[i] == L"--ignore-digest")
+                ignoreDigest = true;
+            else
+                operands.push_back(args[i]);
+        }
+        if (operands.size() == 2)
+            return RunExtract(operands[0], operands[1], ignoreDigest);
+    }
     if (command == L"inspect" || command == L"verify" || command == L"extract")
         return Usage("wrong number of arguments for " + WideToUtf8(command));
     return Usage("unknown command " + WideToUtf8(command));

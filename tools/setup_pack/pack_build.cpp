@@ -1,5 +1,6 @@
 #include "tools/setup_pack/pack_build.h"
 
+#include "package/package_digest.h"
 #include "tools/setup_pack/folder_walk.h"
 #include "tools/setup_pack/pack_output.h"
 #include "tools/setup_pack/parallel_deflate.h"
@@ -244,6 +245,20 @@ bool RunPackBuild(const PackBuildOptions& options, std::string* error,
     if (!payload.Map(&payloadData, &payloadSize, error))
         return false;
     const std::vector<uint8_t>& index = builder.Index();
-    return WriteSetupExe(Utf8ToWide(options.TemplateExe), output, {payloadData, payloadSize},
-                         {index.data(), index.size()}, {config.data(), config.size()}, error);
+    PackageDigest digest;
+    digest.Parts[kDigestConfig] = MakeDigestPart(kConfigResourceId, {config.data(), config.size()});
+    digest.Parts[kDigestIndex] = MakeDigestPart(kIndexResourceId, {index.data(), index.size()});
+    digest.Parts[kDigestPayload] = {kPayloadResourceId, static_cast<uint32_t>(payloadSize),
+                                    payload.Crc()};
+    std::vector<uint8_t> digestBytes = EncodeDigest(digest);
+    bool droppedSignature = false;
+    bool written =
+        WriteSetupExe(Utf8ToWide(options.TemplateExe), output, {payloadData, payloadSize},
+                      {index.data(), index.size()}, {config.data(), config.size()},
+                      {digestBytes.data(), digestBytes.size()}, &droppedSignature, error);
+    if (droppedSignature && notes)
+        notes->push_back("the template " + options.TemplateExe +
+                         " was signed; its signature is dropped because the resources change. "
+                         "Sign the new program.");
+    return written;
 }

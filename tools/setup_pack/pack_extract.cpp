@@ -2,6 +2,7 @@
 
 #include "package/package_reader.h"
 #include "tools/setup_pack/console_out.h"
+#include "tools/setup_pack/digest_report.h"
 #include "tools/setup_pack/package_file.h"
 #include "tools/setup_pack/pack_verify.h"
 #include "tools/setup_pack/text_convert.h"
@@ -66,7 +67,7 @@ std::string ExtractOne(const PackageView& view, const PackageEntry& entry,
 
 } // namespace
 
-int RunExtract(const std::wstring& setupExe, const std::wstring& folder) {
+int RunExtract(const std::wstring& setupExe, const std::wstring& folder, bool ignoreDigest) {
     PackageFile package;
     std::string error;
     if (!package.Open(setupExe, &error)) {
@@ -78,6 +79,16 @@ int RunExtract(const std::wstring& setupExe, const std::wstring& folder) {
     PackageView view(index.Data, index.Size, payload.Data, payload.Size);
     if (!view.HasHeader()) {
         PrintError("setup-pack: no package index in " + WideToUtf8(setupExe));
+        return 1;
+    }
+    // A program that differs from its digest is damaged: what it would give
+    // is not what was packed, so nothing is written unless asked for.
+    DigestReport digest = ExamineDigest(package.Digest(), package.Config(), index, payload);
+    for (const std::string& fault : DigestFaults(digest))
+        PrintError("setup-pack: " + fault);
+    if (digest.Damaged() && !ignoreDigest) {
+        PrintError("setup-pack: " + WideToUtf8(setupExe) +
+                   " is damaged; nothing extracted (--ignore-digest extracts it anyway)");
         return 1;
     }
     CreateDirectoryW(folder.c_str(), nullptr);
@@ -95,7 +106,7 @@ int RunExtract(const std::wstring& setupExe, const std::wstring& folder) {
     uint64_t declared = static_cast<uint64_t>(header.ServerEntryCount) + header.ClientEntryCount +
                         header.DatabaseEntryCount;
     uint32_t count = view.StoredEntryCount();
-    int failures = 0;
+    int failures = digest.Damaged() ? 1 : 0;
     if (declared != count) {
         PrintError("setup-pack: the counts call for " + std::to_string(declared) +
                    " entries but the index holds " + std::to_string(count));

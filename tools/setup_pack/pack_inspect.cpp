@@ -3,8 +3,10 @@
 #include "app/setup_config.h"
 #include "package/package_reader.h"
 #include "tools/setup_pack/console_out.h"
+#include "tools/setup_pack/digest_report.h"
 #include "tools/setup_pack/package_file.h"
 #include "tools/setup_pack/pack_verify.h"
+#include "tools/setup_pack/pe_signature.h"
 #include "tools/setup_pack/text_convert.h"
 
 #include <windows.h>
@@ -68,6 +70,20 @@ static void PrintConfigValues(const ResourceView& config) {
     PrintOut("config.SETUP.VirDB: " + Field(context.VirDB, sizeof context.VirDB));
 }
 
+// The signature is only located here: checking it is the signing tools' job.
+static void PrintSignature(const std::wstring& setupExe) {
+    SignatureInfo signature;
+    std::string error;
+    if (!ReadSignatureInfo(setupExe, &signature, &error))
+        PrintOut("signature: unknown, " + error);
+    else if (!signature.Present)
+        PrintOut("signature: none");
+    else
+        PrintOut("signature: certificate table of " + std::to_string(signature.Size) +
+                 " bytes at offset " + std::to_string(signature.Offset) +
+                 " (check it with osslsigncode verify or signtool verify)");
+}
+
 int RunInspect(const std::wstring& setupExe) {
     PackageFile package;
     std::string error;
@@ -114,6 +130,10 @@ int RunInspect(const std::wstring& setupExe) {
         PrintOut("header: missing");
     }
     PrintConfigValues(package.Config());
+    DigestReport digest = ExamineDigest(package.Digest(), package.Config(), index, payload);
+    for (const std::string& line : DigestLines(digest))
+        PrintOut(line);
+    PrintSignature(setupExe);
     return 0;
 }
 
@@ -125,6 +145,13 @@ int RunVerify(const std::wstring& setupExe) {
         return 1;
     }
     VerifyReport report = VerifyPackage(package.Index(), package.Payload(), package.Config());
+    DigestReport digest =
+        ExamineDigest(package.Digest(), package.Config(), package.Index(), package.Payload());
+    for (const std::string& fault : DigestFaults(digest))
+        report.Faults.push_back(fault);
+    if (!digest.Present)
+        report.Warnings.push_back("no digest resource (BIN 122): the installer cannot refuse a "
+                                  "damaged download before it installs");
     for (const std::string& warning : report.Warnings)
         PrintOut("warning: " + warning);
     for (const std::string& fault : report.Faults)

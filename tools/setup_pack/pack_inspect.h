@@ -5,7 +5,8 @@
 
 int RunInspect(const std::wstring& setupExe);
 int RunVerify(const std::wstring& setupExe);
-int RunExtract(const std::wstring& setupExe, const std::wstring& folder);
+// A program that does not match its digest is refused unless ignoreDigest.
+int RunExtract(const std::wstring& setupExe, const std::wstring& folder, bool ignoreDigest);
 
 // A FILETIME as "2012-02-03 10:20:30.1234567" (UTC), or its raw value.
 std::string FormatFileTime(unsigned low, unsigned high);

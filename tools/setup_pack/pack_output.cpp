@@ -2,7 +2,9 @@
 
 #include "package/resource_writer.h"
 
+#include "package/package_digest.h"
 #include "package/package_format.h"
+#include "tools/setup_pack/pe_signature.h"
 #include "tools/setup_pack/text_convert.h"
 
 #include <cstring>
@@ -71,6 +73,7 @@ bool PayloadFile::Flush(std::string* error) {
 
 bool PayloadFile::Write(const uint8_t* data, size_t size, std::string* error) {
     size_ += size;
+    crc_ = ExtendCrc32(crc_, data, size);
     if (buffer_.size() + size > kPayloadBuffer && !Flush(error))
         return false;
     if (size >= kPayloadBuffer)
@@ -161,8 +164,9 @@ static bool CarrySymbolTable(const std::wstring& templateExe, const wchar_t* out
 
 bool WriteSetupExe(const std::wstring& templateExe, const std::wstring& outputExe,
                    const ResourceBlob& payload, const ResourceBlob& index,
-                   const ResourceBlob& config, std::string* error) {
-    for (const ResourceBlob* blob : {&payload, &index, &config}) {
+                   const ResourceBlob& config, const ResourceBlob& digest, bool* droppedSignature,
+                   std::string* error) {
+    for (const ResourceBlob* blob : {&payload, &index, &config, &digest}) {
         if (blob->Size > 0xFFFFFFFFull || static_cast<size_t>(blob->Size) != blob->Size) {
             *error = "a resource of 4 GiB or more cannot be written";
             return false;
@@ -178,16 +182,27 @@ bool WriteSetupExe(const std::wstring& templateExe, const std::wstring& outputEx
         DeleteFileW(temporary);
         return false;
     }
+    // UpdateResource knows nothing of a certificate table: on a signed
+    // template it would leave a signature over bytes that changed.
+    if (!RemoveSignature(temporary, droppedSignature, error)) {
+        DeleteFileW(temporary);
+        return false;
+    }
     auto blob = [](const ResourceBlob& from) {
         return PackageBlob{from.Data, static_cast<size_t>(from.Size), true};
     };
-    if (!AddPackageResources(temporary, blob(payload), blob(index), blob(config), error)) {
+    if (!AddPackageResources(temporary, blob(payload), blob(index), blob(config), blob(digest),
+                             error)) {
         *error += ": " + WideToUtf8(outputExe);
         DeleteFileW(temporary);
         return false;
     }
     if (!CarrySymbolTable(templateExe, temporary)) {
         *error = SystemError("cannot finish the headers of", outputExe);
+        DeleteFileW(temporary);
+        return false;
+    }
+    if (!RefreshPeChecksum(temporary, error)) {
         DeleteFileW(temporary);
         return false;
     }

@@ -22,6 +22,8 @@ class PayloadFile : public StreamSink {
     // Maps the whole file for reading; valid until the object goes away.
     bool Map(const void** data, uint64_t* size, std::string* error);
     uint64_t Size() const { return size_; }
+    // CRC-32 of everything written, kept as the bytes pass (for the digest).
+    uint32_t Crc() const { return crc_; }
 
   private:
     bool Flush(std::string* error);
@@ -32,6 +34,7 @@ class PayloadFile : public StreamSink {
     HANDLE mapping_ = nullptr;
     const void* view_ = nullptr;
     uint64_t size_ = 0;
+    uint32_t crc_ = 0;
     std::vector<uint8_t> buffer_;
 };
 
@@ -40,12 +43,15 @@ struct ResourceBlob {
     uint64_t Size;
 };
 
-// Copies the template and puts the three package resources into the copy,
+// Copies the template and puts the package resources into the copy,
 // working on a temporary file beside the output and renaming it at the end,
-// so a failure leaves no output (and any previous output unchanged).
+// so a failure leaves no output (and any previous output unchanged). A signed
+// template loses its signature first (droppedSignature tells): rewriting the
+// resources would break it.
 bool WriteSetupExe(const std::wstring& templateExe, const std::wstring& outputExe,
                    const ResourceBlob& payload, const ResourceBlob& index,
-                   const ResourceBlob& config, std::string* error);
+                   const ResourceBlob& config, const ResourceBlob& digest, bool* droppedSignature,
+                   std::string* error);
 
 // The folder part of a path ("." when it has none).
 std::wstring FolderOf(const std::wstring& path);

@@ -1,5 +1,6 @@
 #include "tools/setup_pack/package_file.h"
 
+#include "package/package_digest.h"
 #include "package/package_format.h"
 #include "tools/setup_pack/text_convert.h"
 
@@ -21,6 +22,7 @@ bool PackageFile::Open(const std::wstring& path, std::string* error) {
     payload_ = Load(kPayloadResourceId);
     index_ = Load(kIndexResourceId);
     config_ = Load(kConfigResourceId);
+    digest_ = Load(kDigestResourceId);
     return true;
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// A built setup program opened as data, with its three package resources.
+// A built setup program opened as data, with its package resources.
 #include <windows.h>
 
 #include <cstdint>
@@ -23,10 +23,11 @@ class PackageFile {
     ResourceView Payload() const { return payload_; }
     ResourceView Index() const { return index_; }
     ResourceView Config() const { return config_; }
+    ResourceView Digest() const { return digest_; }
 
   private:
     ResourceView Load(int id) const;
 
     HMODULE module_ = nullptr;
-    ResourceView payload_, index_, config_;
+    ResourceView payload_, index_, config_, digest_;
 };

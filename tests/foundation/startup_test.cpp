@@ -99,6 +99,28 @@ TEST(Startup, MissingResourcesAndATwoByteIndexEndSilently) {
     }
 }
 
+// A wizard frame that cannot be made is said so, with the system's error,
+// instead of ending as if the user had closed it.
+TEST(Startup, AFrameThatCannotBeMadeShowsWhyInABox) {
+    StartupCase c = MakeCase("startup_noframe");
+    ASSERT_TRUE(WriteTestSetup(SmallSamplePackage(), c.Exe));
+    HANDLE update = BeginUpdateResourceA(c.Exe.c_str(), FALSE);
+    ASSERT_NE(update, nullptr);
+    ASSERT_TRUE(UpdateResourceA(update, RT_DIALOG, MAKEINTRESOURCEA(103),
+                                MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED), nullptr, 0));
+    ASSERT_TRUE(EndUpdateResourceA(update, FALSE));
+    SetupRunResult run = RunSetupProgram(c.Exe, c.Temp);
+    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_FALSE(run.SawWizard);
+    ASSERT_EQ(run.BoxTexts.size(), 1u);
+    const std::string& text = run.BoxTexts[0];
+    printf("box: %s\n", text.c_str());
+    EXPECT_EQ(text.rfind("安装程序无法打开它的窗口。\n\n", 0), 0u) << text;
+    char code[32];
+    snprintf(code, sizeof code, "（错误 %d）", ERROR_RESOURCE_NAME_NOT_FOUND);
+    EXPECT_NE(text.find(code), std::string::npos) << text;
+}
+
 // Each damaged shape of the index is refused with the box and no wizard.
 TEST(Startup, DamagedPackagesShowTheBoxAndNoWizard) {
     TestPackage package = SmallSamplePackage();

@@ -160,7 +160,7 @@ TEST(WorkerPause, HundredsOfPausesAtRandomMomentsNeverDeadlockTheUiThread) {
     int pauses = 0, parked = 0, parkedAfterUnpacking = 0, movedWhileParked = 0;
     DWORD started = GetTickCount();
     DWORD exitCode = STILL_ACTIVE;
-    while (GetExitCodeThread(thread, &exitCode) && exitCode == STILL_ACTIVE) {
+    while (GetExitCodeThread(thread, &exitCode) && exitCode == STILL_ACTIVE && pauses < 250) {
         // Let the worker run for a random moment, answering its messages.
         DWORD until = GetTickCount() + rand() % 40;
         MSG message;

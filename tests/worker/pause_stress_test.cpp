@@ -203,7 +203,7 @@ TEST(WorkerPause, HundredsOfPausesAtRandomMomentsNeverDeadlockTheUiThread) {
     EXPECT_GE(parked, pauses - 1);
     EXPECT_EQ(movedWhileParked, 0) << "the worker went on while parked";
     EXPECT_EQ(harness.ExitCode, 1u);
-    EXPECT_EQ(g_SetupContext.Failed, 0u);
+    EXPECT_EQ(g_SetupContext.Failed, 0u) << g_SetupContext.ErrorText;
     for (const TestFile& file : package.Files) {
         if (file.Group != PackageGroup::Client)
             continue;

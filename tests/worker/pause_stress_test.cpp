@@ -133,7 +133,7 @@ TEST(WorkerPause, HundredsOfPausesAtRandomMomentsNeverDeadlockTheUiThread) {
     package.Settings.ClientRun = false;
     package.Files.clear();
     uint32_t seed = 7;
-    const int kFiles = 400;
+    const int kFiles = 600;
     for (int i = 0; i < kFiles; ++i) {
         std::string bytes(500 + (i * 7919) % 6000, static_cast<char>(i));
         for (size_t j = 0; j < bytes.size(); j += 13)
@@ -152,6 +152,8 @@ TEST(WorkerPause, HundredsOfPausesAtRandomMomentsNeverDeadlockTheUiThread) {
     g_uiThreadId = GetCurrentThreadId();
     g_bar = harness.Bar;
 
+    int statusTexts = 0;
+    harness.OnStatus = [&](const std::string&) { ++statusTexts; };
     srand(12345);
     HANDLE thread = harness.Start();
     g_worker = thread;
@@ -161,13 +163,18 @@ TEST(WorkerPause, HundredsOfPausesAtRandomMomentsNeverDeadlockTheUiThread) {
     DWORD started = GetTickCount();
     DWORD exitCode = STILL_ACTIVE;
     while (GetExitCodeThread(thread, &exitCode) && exitCode == STILL_ACTIVE && pauses < 250) {
-        // Let the worker run for a random moment, answering its messages.
-        DWORD until = GetTickCount() + rand() % 40;
+        // Let the worker run for a random number of its steps (status texts,
+        // two a file), answering its messages: measured in steps, not time,
+        // so the pauses spread over the same part of the run on a fast or a
+        // loaded machine. Where within a step the pause meets it is left to
+        // timing.
+        int target = statusTexts + rand() % 4;
         MSG message;
-        do {
+        while (statusTexts < target && WaitForSingleObject(thread, 0) == WAIT_TIMEOUT) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
             while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
                 DispatchMessageA(&message);
-        } while (GetTickCount() < until);
+        }
 
         // What the frame does: ask for the pause and show the question at
         // once, allocating meanwhile; the worker parks while it is open.

@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "app/frame_failure.h"
 #include "app/package_digest_check.h"
 #include "app/setup_context.h"
 #include "app/work_paths.h"
@@ -62,6 +63,8 @@ int RunSetup(HINSTANCE instance) {
         return 0;
     }
     memcpy(&context.Header, index.Data, sizeof context.Header);
-    DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_WIZARD_FRAME), nullptr, WizardFrameProc, 0);
+    if (DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_WIZARD_FRAME), nullptr, WizardFrameProc,
+                        0) == -1)
+        ReportFrameFailure(GetLastError());
     return 0;
 }

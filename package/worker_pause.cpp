@@ -1,14 +1,24 @@
-#include "package/extraction_worker.h"
 #include "package/worker_pause.h"
 
 namespace {
 
-// Manual-reset events, made once: "a pause is asked" and "the worker is
-// parked"; a third one lets a parked worker go.
+enum PauseState : LONG {
+    kGoOn = 0,
+    kPauseAsked = 1,
+    kStopConfirmed = 2,
+};
+
+// Written by the UI thread only; the worker's polls read it and make no
+// kernel call while it says kGoOn.
+volatile LONG g_state = kGoOn;
+volatile LONG g_parked;
+
+// Made on the first pause, before the state first leaves kGoOn, so the worker
+// only ever reaches them made. "Released" is set while the worker may go on;
+// "Held" once it waits for good before a post-install command.
 struct PauseEvents {
-    HANDLE Asked = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE Parked = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE Released = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    HANDLE Held = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 };
 
 PauseEvents& Events() {
@@ -16,54 +26,57 @@ PauseEvents& Events() {
     return events;
 }
 
-bool g_suspended; // UI thread only
+LONG State() {
+    return InterlockedCompareExchange(&g_state, 0, 0);
+}
 
 } // namespace
 
-void ParkWorkerIfAsked() {
+void PauseWorker() {
     PauseEvents& events = Events();
-    if (WaitForSingleObject(events.Asked, 0) != WAIT_OBJECT_0)
+    // Closed before the state says so: a worker that sees the request always
+    // finds the way shut until the answer.
+    ResetEvent(events.Released);
+    InterlockedExchange(&g_state, kPauseAsked);
+}
+
+void ResumeWorker() {
+    PauseEvents& events = Events();
+    ResetEvent(events.Held);
+    InterlockedExchange(&g_state, kGoOn);
+    SetEvent(events.Released);
+}
+
+void StopWorkerAtSafePoint() {
+    PauseEvents& events = Events();
+    InterlockedExchange(&g_state, kStopConfirmed);
+    SetEvent(events.Released);
+}
+
+HANDLE WorkerHeldForStop() {
+    return Events().Held;
+}
+
+bool WorkerParked() {
+    return InterlockedCompareExchange(&g_parked, 0, 0) != 0;
+}
+
+void ParkWorkerIfAsked() {
+    if (State() != kPauseAsked)
         return;
     // Holding nothing here: the worker waits in the kernel until released.
-    SetEvent(events.Parked);
-    WaitForSingleObject(events.Released, INFINITE);
-    ResetEvent(events.Parked);
+    InterlockedExchange(&g_parked, 1);
+    WaitForSingleObject(Events().Released, INFINITE);
+    InterlockedExchange(&g_parked, 0);
 }
 
-bool PauseWorker(HANDLE workerThread, DWORD waitMs) {
-    PauseEvents& events = Events();
-    g_suspended = false;
-    if (workerThread == nullptr)
-        return false;
-    ResetEvent(events.Released);
-    ResetEvent(events.Parked); // a worker just let go may not have cleared it yet
-    SetEvent(events.Asked);
-    DWORD start = GetTickCount();
-    HANDLE waitFor[] = {events.Parked, workerThread};
-    for (;;) {
-        DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= waitMs)
-            return false;
-        // The worker may be inside a SendMessage to this thread: answer sent
-        // messages (without dispatching posted ones) so it can reach its check.
-        DWORD result =
-            MsgWaitForMultipleObjects(2, waitFor, FALSE, waitMs - elapsed, QS_SENDMESSAGE);
-        if (result == WAIT_OBJECT_0) {
-            g_suspended = SuspendThread(workerThread) != static_cast<DWORD>(-1);
-            return g_suspended;
-        }
-        if (result != WAIT_OBJECT_0 + 2)
-            return false; // the worker ended, or the wait failed
-        MSG message;
-        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
-}
-
-void ResumeWorker(HANDLE workerThread) {
-    PauseEvents& events = Events();
-    ResetEvent(events.Asked);
-    if (g_suspended && workerThread != nullptr)
-        ResumeThread(workerThread);
-    g_suspended = false;
-    SetEvent(events.Released);
+void ParkWorkerBeforeCommand() {
+    ParkWorkerIfAsked();
+    if (State() != kStopConfirmed)
+        return;
+    // After a confirmed stop nothing more is started. The frame ends the
+    // thread; until then it waits here, holding nothing.
+    SetEvent(Events().Held);
+    for (;;)
+        Sleep(INFINITE);
 }

@@ -1,6 +1,7 @@
 #include "postinstall/database_service.h"
 
 #include "app/text_util.h"
+#include "package/worker_pause.h"
 #include "postinstall/output_recognition.h"
 #include "postinstall/process_runner.h"
 #include "postinstall/scratch_files.h"
@@ -110,6 +111,7 @@ enum class StepResult { Accepted, NotAccepted, NotRun };
 
 StepResult RunAndRead(char* command, int newConsole, CapturedText* held,
                       bool (*accepted)(const char*, size_t)) {
+    ParkWorkerBeforeCommand();
     if (RunCaptured(nullptr, command, held->Path, newConsole, INFINITE) != 0)
         return StepResult::NotRun;
     ReadCapturedText(held);
@@ -210,6 +212,7 @@ void RunSetupProgram(bool targetFits, const char* target, const char* argsField,
     CopyHeaderText(args, sizeof args, argsField, kRunArgsSize);
     char command[kLineSize];
     if (targetFits && FormatFits(command, sizeof command, "\"%s\" %s", target, args)) {
+        ParkWorkerBeforeCommand();
         AppendLogLine(nullptr, command, kSetupRunPrefix);
         RunAndWait(command, 1);
     }

@@ -7,6 +7,7 @@
 
 #include "app/text_util.h"
 #include "package/directory_path.h"
+#include "package/worker_pause.h"
 #include "wizard/progress_log.h"
 
 namespace {
@@ -52,6 +53,7 @@ void PlaceOneShortcut(int csidl, const char* target, const char* folderName, con
     // A cut path would name another file: such a link is left out altogether.
     if (!fits)
         return;
+    ParkWorkerBeforeCommand();
     if (folderLength > 0) {
         char folder[MAX_PATH];
         CopyBounded(folder, folderLength + 1, linkPath);

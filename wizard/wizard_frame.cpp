@@ -4,6 +4,7 @@
 #include "app/setup_context.h"
 #include "app/text_util.h"
 #include "package/extraction_worker.h"
+#include "package/worker_pause.h"
 #include "resources/resource_ids.h"
 #include "wizard/wizard_pages.h"
 
@@ -24,8 +25,6 @@ const PageTemplate kPages[kPageCount] = {
 bool g_StopInProgress = false;
 bool g_DoneWhileAsking = false;
 
-// How long the worker gets to reach a point where it can be paused safely.
-const DWORD kPauseWaitMs = 500;
 const DWORD kStopPasses = 5;
 const DWORD kStopPassWaitMs = 100;
 } // namespace
@@ -98,17 +97,21 @@ static void OnInstallDone(HWND frame) {
 
 // Waits for the worker to end while answering the messages it sends to this
 // thread, so a worker on its way out is not held up in a window update and
-// need not be ended by force.
-static void WaitAnsweringSends(HANDLE worker, DWORD waitMs) {
+// need not be ended by force. True when the worker is found waiting for good
+// before a post-install command: there is no point waiting longer.
+static bool WaitAnsweringSends(HANDLE worker, DWORD waitMs) {
+    HANDLE waitFor[] = {worker, WorkerHeldForStop()};
     DWORD start = GetTickCount();
     for (;;) {
         DWORD elapsed = GetTickCount() - start;
         if (elapsed >= waitMs)
-            return;
+            return false;
         DWORD result =
-            MsgWaitForMultipleObjects(1, &worker, FALSE, waitMs - elapsed, QS_SENDMESSAGE);
-        if (result != WAIT_OBJECT_0 + 1)
-            return;
+            MsgWaitForMultipleObjects(2, waitFor, FALSE, waitMs - elapsed, QS_SENDMESSAGE);
+        if (result == WAIT_OBJECT_0 + 1)
+            return true;
+        if (result != WAIT_OBJECT_0 + 2)
+            return false;
         MSG message;
         PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
@@ -119,15 +122,15 @@ static void StopWorker(HWND frame) {
     HANDLE worker = context.WorkerThread;
     g_StopInProgress = true;
     g_DoneWhileAsking = false;
-    // The worker is paused at a point where it holds no lock the question
-    // box needs; it may also finish meanwhile.
-    PauseWorker(worker, kPauseWaitMs);
-    int answer = IDCANCEL;
-    if (!g_DoneWhileAsking)
-        answer = MessageBoxA(frame, "确认退出安装，选“是”。继续，选“否”", "终止确认",
+    // The question comes at once. The worker parks by itself at its next safe
+    // point meanwhile (where it holds no lock the box needs); the window
+    // updates it makes on the way are answered by the box's own loop, and it
+    // may also finish.
+    PauseWorker();
+    int answer = MessageBoxA(frame, "确认退出安装，选“是”。继续，选“否”", "终止确认",
                              MB_OKCANCEL | MB_ICONWARNING);
-    ResumeWorker(worker);
     if (g_DoneWhileAsking || answer == IDCANCEL) {
+        ResumeWorker();
         g_StopInProgress = false;
         // A worker that finished while the question was open has nothing
         // left to stop: show what it recorded.
@@ -137,12 +140,17 @@ static void StopWorker(HWND frame) {
     }
 
     context.CancelEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    // Set before the worker is let go, so one parked at a cancel poll sees it
+    // at once; one that reaches a post-install command waits there for good.
+    if (context.CancelEvent)
+        SetEvent(context.CancelEvent);
+    StopWorkerAtSafePoint();
     DWORD code = 0;
     if (worker && GetExitCodeThread(worker, &code)) {
         for (DWORD pass = 0; pass < kStopPasses && code == STILL_ACTIVE; ++pass) {
             SetEvent(context.CancelEvent);
-            WaitAnsweringSends(worker, kStopPassWaitMs);
-            if (!GetExitCodeThread(worker, &code))
+            bool held = WaitAnsweringSends(worker, kStopPassWaitMs);
+            if (!GetExitCodeThread(worker, &code) || held)
                 break;
         }
         if (GetExitCodeThread(worker, &code) && code == STILL_ACTIVE) {

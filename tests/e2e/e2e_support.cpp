@@ -161,19 +161,25 @@ bool StartWizard(WizardDriver* driver, const std::string& exePath, const std::st
 
 bool GoToLocation(WizardDriver* driver, int answer) {
     driver->ClickFrameButton(IDOK);
+    HWND box = nullptr;
     if (answer != 0) {
-        HWND box = driver->WaitForMessageBox();
+        box = driver->WaitForMessageBox();
         if (!box)
             return false;
         driver->AnswerMessageBox(box, answer);
     }
-    // The page finishes its initialisation after the question.
-    return driver->WaitForPage(1) && WizardDriver::WaitUntil(
-                                         [&] {
-                                             return !driver->FindMessageBox() &&
-                                                    !driver->PageText(IDC_REQUIRED_SPACE).empty();
-                                         },
-                                         5000);
+    // The page finishes its initialisation after the question: it checks the
+    // server box and then shows the required space, which until then holds
+    // the template's bare label. An answered box counts as gone for
+    // FindMessageBox, so the box's own window is watched.
+    const std::string label = "所需空间：";
+    return driver->WaitForPage(1) &&
+           WizardDriver::WaitUntil(
+               [&] {
+                   return (!box || !IsWindow(box)) &&
+                          driver->PageText(IDC_REQUIRED_SPACE).size() > label.size();
+               },
+               5000);
 }
 
 bool PressNext(WizardDriver* driver, int page) {

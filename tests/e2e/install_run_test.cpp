@@ -1,10 +1,13 @@
-// Whole installations through the wizard: success, and a cancel answered
-// both ways while the worker is still unpacking.
+// Whole installations through the wizard: success, a cancel answered both
+// ways while the worker is still unpacking, and a stop during the post-install
+// commands.
 #include "tests/e2e/e2e_support.h"
 
 #include "resources/resource_ids.h"
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
+#include <shlobj.h>
 
 namespace {
 
@@ -125,6 +128,100 @@ TEST_F(InstallRunTest, CancelAnsweredOkStopsWithinASecond) {
     EXPECT_FALSE(PathExists(std::string(kInstallDir) + "VTRClient\\data\\bulk0299.bin"));
     driver_.ClickFrameButton(IDCANCEL);
     EXPECT_EQ(driver_.WaitForExit(5000), 0);
+}
+
+// The client's desktop link, which the post-install actions make after the
+// server's set-up run.
+std::string ClientDesktopLink() {
+    char folder[MAX_PATH] = {};
+    SHGetSpecialFolderPathA(nullptr, folder, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE);
+    return std::string(folder) + "\\澜枢软件.lnk";
+}
+
+bool LogNamesClientLink(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) {
+        if (line.find("\\澜枢软件.lnk") != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+// The stop question while the worker is inside the server's set-up run, held
+// there by the sample program (it waits while "setup-run.hold" lies beside
+// it), where the worker cannot park. The question comes all the same; once
+// the run ends the worker parks before its next command (the client's links)
+// and starts nothing while the question is open; OK ends the installation
+// with "用户终止。" and nothing more is started; Cancel lets it finish.
+TEST_F(InstallRunTest, StopDuringSetupRunAsksAtOnceAndStartsNothingMore) {
+    const struct {
+        const char* Name;
+        bool RunEndsWhileAsking;
+        int Answer;
+    } cases[] = {
+        {"stop-in-run", false, IDOK},
+        {"stop-parked", true, IDOK},
+        {"go-on-parked", true, IDCANCEL},
+    };
+    const std::string server = std::string(kInstallDir) + "VTRServer\\";
+    const std::string client = std::string(kInstallDir) + "VTRClient\\";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        CleanInstallation();
+        TestPackage package = RunnablePackage();
+        // Server entries come first; the two server files lead the package.
+        package.Files.insert(package.Files.begin() + 2,
+                             TestFile{PackageGroup::Server, "setup-run.hold", "", MakeTimes(50)});
+        ASSERT_NO_FATAL_FAILURE(RunToInstalling(package, c.Name));
+        ASSERT_TRUE(
+            WizardDriver::WaitUntil([&] { return PathExists(server + "setup-runs.log"); }, 60000))
+            << "the server's set-up run did not begin";
+        HWND page = driver_.Page();
+        HWND bar = GetDlgItem(page, IDC_PROGRESS);
+        HWND list = GetDlgItem(page, IDC_LOG_LIST);
+        int heldAt = static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0));
+
+        DWORD clicked = GetTickCount();
+        driver_.ClickFrameButton(IDCANCEL);
+        HWND box = driver_.WaitForMessageBox();
+        ASSERT_NE(box, nullptr);
+        // Nothing to wait for: the run is still held, the worker inside it.
+        DWORD shownAfter = GetTickCount() - clicked;
+        printf("%s: question on screen %lu ms after the click\n", c.Name, shownAfter);
+        EXPECT_LT(shownAfter, 5000u);
+        EXPECT_TRUE(PathExists(server + "setup-run.hold"));
+
+        if (c.RunEndsWhileAsking) {
+            DeleteFileA((server + "setup-run.hold").c_str());
+            // The run's step is counted as the worker leaves it...
+            ASSERT_TRUE(WizardDriver::WaitUntil(
+                [&] { return SendMessageW(bar, PBM_GETPOS, 0, 0) == heldAt + 1; }, 10000));
+            // ...and then it parks before the client's links.
+            Sleep(1000);
+            EXPECT_TRUE(IsWindow(box));
+            EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), heldAt + 1);
+            EXPECT_FALSE(LogNamesClientLink(driver_.ListLines(list)));
+            EXPECT_FALSE(PathExists(ClientDesktopLink()));
+        }
+        driver_.AnswerMessageBox(box, c.Answer);
+        if (c.Answer == IDCANCEL) {
+            ASSERT_TRUE(WaitForFinish(&driver_, 60000, nullptr));
+            EXPECT_EQ(driver_.PageText(IDC_FINISH_TEXT), kSuccessText);
+            EXPECT_TRUE(PathExists(ClientDesktopLink()));
+            EXPECT_TRUE(PathExists(client + "setup-runs.log"));
+        } else {
+            ASSERT_TRUE(WizardDriver::WaitUntil([&] { return driver_.PageIndex() == 5; }, 5000));
+            EXPECT_EQ(driver_.PageText(IDC_FINISH_TEXT),
+                      "用户终止。\r\n\r\n单击 [完成(F)] 关闭此向导。");
+            // A run still held ends now; nothing follows it.
+            DeleteFileA((server + "setup-run.hold").c_str());
+            Sleep(1000);
+            EXPECT_EQ(driver_.PageIndex(), 5);
+            EXPECT_FALSE(PathExists(ClientDesktopLink()));
+            EXPECT_FALSE(PathExists(client + "setup-runs.log"));
+        }
+        driver_.ClickFrameButton(IDCANCEL);
+        EXPECT_EQ(driver_.WaitForExit(5000), 0);
+    }
 }
 
 } // namespace

@@ -99,6 +99,43 @@ TEST(Startup, MissingResourcesAndATwoByteIndexEndSilently) {
     }
 }
 
+// A wizard frame that cannot be made is said so, with the system's error,
+// instead of ending as if the user had closed it.
+TEST(Startup, AFrameThatCannotBeMadeShowsWhyInABox) {
+    StartupCase c = MakeCase("startup_noframe");
+    ASSERT_TRUE(WriteTestSetup(SmallSamplePackage(), c.Exe));
+    // The frame's template replaced by one of a window class nobody
+    // registered: the dialog call then fails as a failed window creation does.
+    std::vector<WORD> frame(9, 0); // style, extended style, no items, 0,0 100x100
+    frame[0] = LOWORD(WS_POPUP | WS_CAPTION);
+    frame[1] = HIWORD(WS_POPUP | WS_CAPTION);
+    frame[7] = frame[8] = 100;
+    frame.push_back(0); // no menu
+    for (const wchar_t* name = L"NoSuchFrameClass"; *name; ++name)
+        frame.push_back(static_cast<WORD>(*name));
+    frame.push_back(0);
+    frame.push_back(0); // no caption
+    HANDLE update = BeginUpdateResourceA(c.Exe.c_str(), FALSE);
+    ASSERT_NE(update, nullptr);
+    ASSERT_TRUE(UpdateResourceA(update, RT_DIALOG, MAKEINTRESOURCEA(103),
+                                MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED), frame.data(),
+                                static_cast<DWORD>(frame.size() * sizeof(WORD))));
+    ASSERT_TRUE(EndUpdateResourceA(update, FALSE));
+    SetupRunResult run = RunSetupProgram(c.Exe, c.Temp);
+    EXPECT_EQ(run.ExitCode, 0);
+    EXPECT_FALSE(run.SawWizard);
+    ASSERT_EQ(run.BoxTexts.size(), 1u);
+    const std::string& text = run.BoxTexts[0];
+    printf("box: %s\n", text.c_str());
+    EXPECT_EQ(text.rfind("安装程序无法打开它的窗口。\n\n", 0), 0u) << text;
+    // The system's words and the code of a missing window class (Windows
+    // and Wine report it under different codes).
+    bool named = text.find("（错误 1407）") != std::string::npos ||
+                 text.find("（错误 1411）") != std::string::npos;
+    EXPECT_TRUE(named) << text;
+    EXPECT_GT(text.find("（错误 "), strlen("安装程序无法打开它的窗口。\n\n")) << text;
+}
+
 // Each damaged shape of the index is refused with the box and no wizard.
 TEST(Startup, DamagedPackagesShowTheBoxAndNoWizard) {
     TestPackage package = SmallSamplePackage();
@@ -159,9 +196,30 @@ TEST(Startup, CopiesTheHeaderByteForByte) {
     SetPackageModule(module);
     SetEnvironmentVariableA("TMP", dir.c_str());
     SetEnvironmentVariableA("TEMP", dir.c_str());
-    // This test program holds no wizard template, so start-up returns after
-    // preparing everything the wizard would be given.
+    // This test program holds no wizard template, so start-up says the frame
+    // cannot be made (the box is answered here) after preparing everything
+    // the wizard would be given.
+    static std::string boxText;
+    HANDLE answerer = CreateThread(
+        nullptr, 0,
+        [](LPVOID) -> DWORD {
+            for (int i = 0; i < 1000; ++i) {
+                for (HWND window : ProcessWindows(GetCurrentProcessId())) {
+                    if (IsWindowVisible(window) && IsMessageBox(window)) {
+                        boxText = WindowText(GetDlgItem(window, 0xFFFF));
+                        PostMessageA(window, WM_COMMAND, IDOK, 0);
+                        return 0;
+                    }
+                }
+                Sleep(10);
+            }
+            return 1;
+        },
+        nullptr, 0, nullptr);
     EXPECT_EQ(RunSetup(GetModuleHandleA(nullptr)), 0);
+    EXPECT_EQ(WaitForSingleObject(answerer, 10000), WAIT_OBJECT_0);
+    CloseHandle(answerer);
+    EXPECT_EQ(boxText.rfind("安装程序无法打开它的窗口。", 0), 0u) << boxText;
     EXPECT_EQ(memcmp(&g_SetupContext.Header, index.data(), 600), 0);
     EXPECT_EQ(strncmp(g_SetupContext.WorkDir, dir.c_str(), dir.size()), 0);
     EXPECT_TRUE(PathExists(g_SetupContext.ConfigPath));

@@ -46,24 +46,30 @@ rm -rf "$WORK" && mkdir -p "$WORK"
 wineserver -p >/dev/null 2>&1 || true
 "$SETUP_WINE" cmd /c exit >/dev/null 2>&1 || true
 
-# The driver prints "SHOT <name>" and waits for a line; the picture is taken
-# here, of the whole screen, so message boxes are in it too.
+# A driver prints "SHOT <name>" and waits for a line; the picture is taken
+# here, of the whole screen, so message boxes are in it too. Every other line
+# it prints is shown, converted from GBK. Returns the driver's exit code.
+run_driver() { # driver program and its arguments
+    local line
+    coproc DRIVER_PROC { "$SETUP_WINE" "$@" 2>/dev/null; }
+    local pid=$DRIVER_PROC_PID
+    while IFS= read -r line <&"${DRIVER_PROC[0]}"; do
+        line=${line%$'\r'}
+        if [[ $line == SHOT\ * ]]; then
+            sleep 0.5
+            LC_ALL=C import -window root -crop 520x420+252+174 +repage "$SHOTS/${line#SHOT }.png" ||
+                LC_ALL=C import -window root "$SHOTS/${line#SHOT }.png"
+            echo go >&"${DRIVER_PROC[1]}"
+        else
+            printf '  %s\n' "$(printf '%s' "$line" | iconv -f GBK -t UTF-8 2>/dev/null || printf '%s' "$line")"
+        fi
+    done
+    wait "$pid"
+}
+
 WORK_WIN="Z:${WORK//\//\\}"
-coproc DRIVER_PROC { "$SETUP_WINE" "$DRIVER" "$SAMPLE" "$WORK_WIN" 2>/dev/null; }
-DRIVER_PID=$DRIVER_PROC_PID
 status=0
-while IFS= read -r line <&"${DRIVER_PROC[0]}"; do
-    line=${line%$'\r'}
-    if [[ $line == SHOT\ * ]]; then
-        sleep 0.5
-        LC_ALL=C import -window root -crop 520x420+252+174 +repage "$SHOTS/${line#SHOT }.png" ||
-            LC_ALL=C import -window root "$SHOTS/${line#SHOT }.png"
-        echo go >&"${DRIVER_PROC[1]}"
-    else
-        printf '  %s\n' "$(printf '%s' "$line" | iconv -f GBK -t UTF-8 2>/dev/null || printf '%s' "$line")"
-    fi
-done
-wait "$DRIVER_PID" || status=$?
+run_driver "$DRIVER" "$SAMPLE" "$WORK_WIN" || status=$?
 
 echo
 echo "Screenshots in $SHOTS:"
@@ -102,20 +108,7 @@ UNINSTALLER='D:\澜枢软件\MDPX-Uninstall.exe'
 if [ -f "$INSTALLED/MDPX-Uninstall.exe" ]; then
     echo
     echo "Uninstaller, run by hand (answered No):"
-    coproc UNINSTALL_PROC { "$SETUP_WINE" "$BUILD_DIR/bin/uninstall-driver.exe" "$UNINSTALLER" 2>/dev/null; }
-    UNINSTALL_PID=$UNINSTALL_PROC_PID
-    while IFS= read -r line <&"${UNINSTALL_PROC[0]}"; do
-        line=${line%$'\r'}
-        if [[ $line == SHOT\ * ]]; then
-            sleep 0.5
-            LC_ALL=C import -window root -crop 520x420+252+174 +repage "$SHOTS/${line#SHOT }.png" ||
-                LC_ALL=C import -window root "$SHOTS/${line#SHOT }.png"
-            echo go >&"${UNINSTALL_PROC[1]}"
-        else
-            printf '  %s\n' "$(printf '%s' "$line" | iconv -f GBK -t UTF-8 2>/dev/null || printf '%s' "$line")"
-        fi
-    done
-    wait "$UNINSTALL_PID" || status=$?
+    run_driver "$BUILD_DIR/bin/uninstall-driver.exe" "$UNINSTALLER" || status=$?
     echo
     echo "Silent uninstall (\"$UNINSTALLER\" /S):"
     code=0

@@ -3,6 +3,7 @@
 #include "package/package_resources.h"
 #include "tests/support/setup_runner.h"
 #include "tests/support/test_support.h"
+#include "tools/wizard_driver/message_boxes.h"
 
 #include <gtest/gtest.h>
 
@@ -203,13 +204,12 @@ TEST(Startup, CopiesTheHeaderByteForByte) {
     HANDLE answerer = CreateThread(
         nullptr, 0,
         [](LPVOID) -> DWORD {
+            MessageBoxAnswerer boxes;
             for (int i = 0; i < 1000; ++i) {
-                for (HWND window : ProcessWindows(GetCurrentProcessId())) {
-                    if (IsWindowVisible(window) && IsMessageBox(window)) {
-                        boxText = WindowText(GetDlgItem(window, 0xFFFF));
-                        PostMessageA(window, WM_COMMAND, IDOK, 0);
-                        return 0;
-                    }
+                if (HWND box = boxes.FindNew()) {
+                    boxText = boxes.Read(box).Text;
+                    boxes.Answer(box, IDOK);
+                    return 0;
                 }
                 Sleep(10);
             }

@@ -1,6 +1,7 @@
 #include "package/worker_pause.h"
 #include "tests/support/setup_runner.h"
 #include "tests/support/worker_harness.h"
+#include "tools/wizard_driver/message_boxes.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 #include "tests/e2e/e2e_support.h"
 
 #include "resources/resource_ids.h"
+#include "tests/support/services.h"
 #include "uninstall/uninstall_names.h"
 
 #include <shlobj.h>
@@ -80,23 +81,8 @@ static void RemoveLinks() {
 }
 
 static void RemoveServices() {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (!manager)
-        return;
-    for (const char* name : kServices) {
-        SC_HANDLE service = OpenServiceA(manager, name, SERVICE_ALL_ACCESS);
-        if (!service)
-            continue;
-        SERVICE_STATUS status = {};
-        ControlService(service, SERVICE_CONTROL_STOP, &status);
-        for (int i = 0; i < 50 && QueryServiceStatus(service, &status) &&
-                        status.dwCurrentState != SERVICE_STOPPED;
-             ++i)
-            Sleep(100);
-        DeleteService(service);
-        CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
+    for (const char* name : kServices)
+        RemoveService(name);
 }
 
 // Programs and Features entries an installation made (all begin "MDPX ").

@@ -108,37 +108,45 @@ uint32_t ComputeChecksum(const uint8_t* data, uint64_t size, uint32_t checkSumOf
     return static_cast<uint32_t>(sum + size);
 }
 
+// Opens the program and reads its header places and signature; on failure
+// says why and returns INVALID_HANDLE_VALUE.
+HANDLE OpenProgram(const std::wstring& path, bool forWriting, HeaderPlaces* places,
+                   SignatureInfo* info, std::string* error) {
+    HANDLE file =
+        CreateFileW(path.c_str(), forWriting ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
+                    forWriting ? 0 : FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = Problem("cannot open", path);
+        return file;
+    }
+    if (!ReadInfo(file, places, info)) {
+        CloseHandle(file);
+        *error = "not a Windows program: " + WideToUtf8(path);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
 } // namespace
 
 bool ReadSignatureInfo(const std::wstring& path, SignatureInfo* info, std::string* error) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        *error = Problem("cannot open", path);
-        return false;
-    }
     HeaderPlaces places;
-    bool ok = ReadInfo(file, &places, info);
+    HANDLE file = OpenProgram(path, false, &places, info, error);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
     CloseHandle(file);
-    if (!ok)
-        *error = "not a Windows program: " + WideToUtf8(path);
-    return ok;
+    return true;
 }
 
 bool RemoveSignature(const std::wstring& path, bool* removed, std::string* error) {
     *removed = false;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        *error = Problem("cannot open", path);
-        return false;
-    }
     HeaderPlaces places;
     SignatureInfo info;
-    bool ok = ReadInfo(file, &places, &info);
-    if (!ok)
-        *error = "not a Windows program: " + WideToUtf8(path);
-    if (ok && info.Present) {
+    HANDLE file = OpenProgram(path, true, &places, &info, error);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    bool ok = true;
+    if (info.Present) {
         // Signing appends the table at the very end; a table elsewhere is
         // left as inert bytes once nothing points at it.
         IMAGE_DATA_DIRECTORY none = {0, 0};
@@ -157,20 +165,15 @@ bool RemoveSignature(const std::wstring& path, bool* removed, std::string* error
 }
 
 bool RefreshPeChecksum(const std::wstring& path, std::string* error) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        *error = Problem("cannot open", path);
-        return false;
-    }
     HeaderPlaces places;
     SignatureInfo info;
-    bool ok = ReadInfo(file, &places, &info);
-    if (!ok)
-        *error = "not a Windows program: " + WideToUtf8(path);
+    HANDLE file = OpenProgram(path, true, &places, &info, error);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    bool ok = true;
     // The field lies on a word boundary in every PE file the linkers make;
     // the sum below relies on that.
-    if (ok && info.CheckSum != 0 && info.FileSize > 0 && places.CheckSum % 2 == 0) {
+    if (info.CheckSum != 0 && info.FileSize > 0 && places.CheckSum % 2 == 0) {
         HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
         const void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
         uint32_t sum = 0;

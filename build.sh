@@ -21,7 +21,7 @@ log() { printf '==> %s\n' "$*" >&2; }
 APT_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libz-mingw-w64-dev
     wine wine32:i386 wine64 xvfb xauth fonts-wqy-microhei fonts-wine imagemagick x11-utils
     zip unzip ninja-build cmake bc clang libclang-rt-14-dev zlib1g-dev gcc-multilib
-    osslsigncode openssl)
+    osslsigncode openssl nsis)
 
 # From fonts-wine: the font of the caption buttons (see add_caption_font).
 CAPTION_FONT=/usr/share/wine/fonts/marlett.ttf

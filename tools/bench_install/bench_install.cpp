@@ -1,5 +1,6 @@
 // bench-install worker|registered|floor|check SETUP.exe INSTALL_DIR WORK_DIR
-// registered: the worker with ProgramMg set (uninstaller, record, entry).
+// registered: the worker with ProgramMg set (uninstaller, record, entry);
+// floor: every entry inflated in memory, nothing written (the limit).
 // Prints "seconds: S", "bytes: B" and "peak_mb: M" for one installation, or
 // for "check" the time of start-up's digest check of the package.
 #include "app/package_digest_check.h"
@@ -25,18 +26,9 @@ double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
     return double(to.QuadPart - from.QuadPart) / double(frequency.QuadPart);
 }
 
-const char* const kGroupFolders[] = {"VTRServer\\", "VTRClient\\", "VTRServer\\Mysql\\"};
-
-void MakeParents(const std::string& path) {
-    for (size_t i = 3; i < path.size(); ++i) {
-        if (path[i] == '\\')
-            CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
-    }
-}
-
-// The least any installer must do: inflate each entry in memory and write it
-// with one call.
-bool InstallFloor(const std::string& exe, const std::string& installDir, uint64_t* bytes) {
+// The limit of a single-threaded installation: inflate every entry of the
+// taken groups in memory on one core, with no file written.
+bool InflateFloor(const std::string& exe, uint64_t* bytes) {
     HMODULE module = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (!module)
         return false;
@@ -52,20 +44,13 @@ bool InstallFloor(const std::string& exe, const std::string& installDir, uint64_
         for (uint32_t i = 0; i < range.Count; ++i) {
             PackageEntry entry;
             package.Entry(range.First + i, &entry);
-            buffer.resize(entry.Size ? entry.Size : 1);
+            if (buffer.size() < entry.Size)
+                buffer.resize(entry.Size);
             uLongf length = entry.Size;
-            if (uncompress(buffer.data(), &length, package.Stream(entry), entry.CompressedLength) !=
-                Z_OK)
+            if (uncompress(buffer.empty() ? nullptr : buffer.data(), &length, package.Stream(entry),
+                           entry.CompressedLength) != Z_OK ||
+                length != entry.Size)
                 return false;
-            std::string target = installDir + kGroupFolders[group] + entry.RelativePath;
-            MakeParents(target);
-            HANDLE file = CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (file == INVALID_HANDLE_VALUE)
-                return false;
-            DWORD written = 0;
-            WriteFile(file, buffer.data(), entry.Size, &written, nullptr);
-            CloseHandle(file);
             *bytes += entry.Size;
         }
     }
@@ -101,7 +86,7 @@ int main(int argc, char** argv) {
     QueryPerformanceCounter(&start);
     bool ok;
     if (mode == "floor") {
-        ok = InstallFloor(exe, installDir, &bytes);
+        ok = InflateFloor(exe, &bytes);
     } else if (mode == "check") {
         ok = CheckDigest(exe, &bytes);
     } else {

@@ -12,7 +12,11 @@
 #include "resources/resource_ids.h"
 #include "wizard/progress_log.h"
 
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <io.h>
+#include <memory>
 
 namespace {
 
@@ -118,7 +122,9 @@ class WorkerRun {
     int position_ = 0;
     char workFile_[260] = {};
     HANDLE work_ = INVALID_HANDLE_VALUE; // the open work file, once made
-    DWORD workLength_ = 0;
+    DWORD workLength_ = 0;               // the current entry's stream at its start
+    DWORD workExtent_ = 0;               // the file's length: that of the longest stream
+
     SYSTEMTIME now_ = {};
     // The previous entry's folder, known to exist (empty when not known), and
     // whether this run made it: then it holds only what this run put there.
@@ -131,9 +137,15 @@ class WorkerRun {
     int StepTotal() const;
     void PlanGroups(GroupPlan plans[3]) const;
     void MakeBackupFolder(const char* folder);
+    // One inflater serves the run; it holds no state between entries.
+    std::unique_ptr<StreamInflater> inflater_;
+
     void InstallEntry(const PackageView& package, const PackageEntry& entry, const char* folder);
-    Placement UnpackNewTarget(const char* target, const char* folder, const PackageEntry& entry);
-    Placement MoveIntoPlace(const char* partial, const char* target, const PackageEntry* times);
+    Placement UnpackNewTarget(const char* target, const char* folder, const PackageEntry& entry,
+                              const uint8_t* stream);
+    Placement MoveIntoPlace(HANDLE file, FILE* output, const char* partial, const char* target,
+                            const PackageEntry* times);
+    void CloseWorkFile();
     void FinishRun();
 };
 
@@ -214,46 +226,68 @@ void WorkerRun::MakeBackupFolder(const char* folder) {
                        FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
 }
 
-// Unpacks the work file into a partial file, then moves it into place with
+// A stdio stream that owns the open file handle: closing the stream closes
+// the handle. Null when none could be made; the handle is closed then too.
+FILE* StreamOverHandle(HANDLE file) {
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
+    if (descriptor == -1) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    FILE* stream = _fdopen(descriptor, "wb");
+    if (stream == nullptr)
+        _close(descriptor);
+    return stream;
+}
+
+// Unpacks the entry's stream (the bytes just written to the work file, read
+// from the mapped payload) into a partial file, then moves it into place with
 // the package's times. On failure nothing remains under either name.
 Placement WorkerRun::UnpackNewTarget(const char* target, const char* folder,
-                                     const PackageEntry& entry) {
+                                     const PackageEntry& entry, const uint8_t* stream) {
     char partial[260];
     if (!PartialPathFor(folder, partial, sizeof partial)) {
         Fail(kPathTooLong, target);
         return Placement::Failed;
     }
-    int result = InflateFile(workFile_, partial);
-    if (result != 0) {
-        DeleteFileA(partial);
-        // The work file was just written, so an open that failed was the
-        // output's: its folder could not be made.
-        bool outputNotOpened = result == StreamInflater::kOpenFailed &&
-                               GetFileAttributesA(workFile_) != INVALID_FILE_ATTRIBUTES;
-        Fail(outputNotOpened ? kTargetNotOpened : kInflateFailed, target);
-        return Placement::Failed;
-    }
-    // A cancel seen now leaves the target with the time of its unpacking.
-    bool cancelled = CancelRequested(10);
-    return MoveIntoPlace(partial, target, cancelled ? nullptr : &entry);
-}
-
-// The times are set on the handle that also renames the partial file, so
-// the target is not opened once more.
-Placement WorkerRun::MoveIntoPlace(const char* partial, const char* target,
-                                   const PackageEntry* times) {
-    HANDLE file = CreateFileA(partial, GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
+    if (!inflater_)
+        inflater_.reset(new StreamInflater());
+    // One handle writes the partial file, gives it the times and renames it.
+    HANDLE file = CreateFileA(partial, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
+        // Its folder could not be made.
+        Fail(kTargetNotOpened, target);
+        return Placement::Failed;
+    }
+    FILE* output = StreamOverHandle(file);
+    if (output == nullptr) {
         DeleteFileA(partial);
         Fail(kTargetNotOpened, target);
         return Placement::Failed;
     }
+    int result = inflater_->Run(stream, entry.CompressedLength, output);
+    if (result != 0) {
+        fclose(output);
+        DeleteFileA(partial);
+        Fail(kInflateFailed, target);
+        return Placement::Failed;
+    }
+    // A cancel seen now leaves the target with the time of its unpacking.
+    bool cancelled = CancelRequested(10);
+    return MoveIntoPlace(file, output, partial, target, cancelled ? nullptr : &entry);
+}
+
+// The times are set on the handle that wrote the partial file and also
+// renames it, so the target is not opened once more. Closes output (and
+// with it the handle).
+Placement WorkerRun::MoveIntoPlace(HANDLE file, FILE* output, const char* partial,
+                                   const char* target, const PackageEntry* times) {
     if (times != nullptr)
         SetPackageTimes(file, *times);
     bool moved = RenameOpenFile(file, target);
     DWORD error = moved ? ERROR_SUCCESS : GetLastError();
-    CloseHandle(file);
+    fclose(output);
     if (!moved && !IsExistsError(error)) {
         // A file system that cannot rename by handle still can by name.
         moved = MoveFileExA(partial, target, 0) != 0;
@@ -275,9 +309,8 @@ void WorkerRun::InstallEntry(const PackageView& package, const PackageEntry& ent
     if (CancelRequested(10))
         return;
 
-    // One handle serves the run: each entry rewrites the file from its start,
-    // cut after it when the previous one was longer. The inflater reads it by
-    // name meanwhile.
+    // One handle serves the run: each entry rewrites the file from its start;
+    // the file is cut after the last one when the run ends (CloseWorkFile).
     if (work_ == INVALID_HANDLE_VALUE) {
         HANDLE work = CreateFileA(workFile_, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -291,10 +324,12 @@ void WorkerRun::InstallEntry(const PackageView& package, const PackageEntry& ent
     const uint8_t* stream = package.Stream(entry);
     bool wrote = stream != nullptr && SetFilePointer(work_, 0, nullptr, FILE_BEGIN) == 0 &&
                  (entry.CompressedLength == 0 ||
-                  WriteFile(work_, stream, entry.CompressedLength, &written, nullptr)) &&
-                 (written >= workLength_ || SetEndOfFile(work_));
+                  WriteFile(work_, stream, entry.CompressedLength, &written, nullptr));
+    if (written > workExtent_)
+        workExtent_ = written;
     workLength_ = written;
     if (!wrote || written != entry.CompressedLength) {
+        workLength_ = workExtent_; // as it was when a write failed: not cut
         Fail(kWorkFileNotWritten, workFile_);
         return;
     }
@@ -334,7 +369,7 @@ void WorkerRun::InstallEntry(const PackageView& package, const PackageEntry& ent
         }
         bool polled = false;
         if (!exists) {
-            Placement placed = UnpackNewTarget(target, targetFolder, entry);
+            Placement placed = UnpackNewTarget(target, targetFolder, entry, stream);
             if (placed == Placement::Failed || outcome_ != kRunning)
                 return;
             exists = placed == Placement::FoundExisting;
@@ -356,6 +391,20 @@ void WorkerRun::InstallEntry(const PackageView& package, const PackageEntry& ent
         // Counted as done, as the installation always has.
     }
     SetProgressPos(nullptr, ++position_);
+}
+
+// The work file is left holding the last entry's stream and nothing after it.
+// It is cut once here rather than after every shorter entry: each cut is a
+// request to the Wine server, and no one reads the file during the run.
+void WorkerRun::CloseWorkFile() {
+    if (work_ == INVALID_HANDLE_VALUE)
+        return;
+    LARGE_INTEGER length;
+    length.QuadPart = workLength_;
+    if (workExtent_ > workLength_ && SetFilePointerEx(work_, length, nullptr, FILE_BEGIN))
+        SetEndOfFile(work_);
+    CloseHandle(work_);
+    work_ = INVALID_HANDLE_VALUE;
 }
 
 void WorkerRun::FinishRun() {
@@ -412,9 +461,7 @@ DWORD WorkerRun::Run() {
         }
     }
 
-    if (work_ != INVALID_HANDLE_VALUE)
-        CloseHandle(work_);
-    work_ = INVALID_HANDLE_VALUE;
+    CloseWorkFile();
 
     DWORD exitCode = 0;
     if (outcome_ == kRunning) {

@@ -39,9 +39,15 @@ void StreamInflater::ReportProgress(int) {}
 void StreamInflater::ReportStatus(const char*) {}
 
 unsigned StreamInflater::RefillInput() {
-    if (avail_in == 0) {
+    if (avail_in == 0 && input != nullptr) {
         next_in = inputBuffer;
         avail_in = static_cast<uInt>(fread(inputBuffer, 1, sizeof inputBuffer, input));
+    } else if (avail_in == 0 && memoryLeft != 0) {
+        // An in-memory stream is handed over whole: zlib reads it in place.
+        next_in = const_cast<Bytef*>(memoryInput);
+        avail_in = memoryLeft;
+        memoryInput += memoryLeft;
+        memoryLeft = 0;
     }
     return avail_in;
 }
@@ -70,12 +76,6 @@ int StreamInflater::ProgressPercent() const {
 }
 
 int StreamInflater::Run(const char* inputPath, const char* outputPath) {
-    abortRequested = 0;
-    lastResult = 0;
-    avail_in = 0;
-    next_out = outputBuffer;
-    avail_out = sizeof outputBuffer;
-
     // Neither stream is touched unless both opened; the target is not created
     // (or truncated) when there is no input to fill it.
     input = fopen(inputPath, "rb");
@@ -88,6 +88,37 @@ int StreamInflater::Run(const char* inputPath, const char* outputPath) {
         return kOpenFailed;
     }
     inputLength = StreamLength(input);
+    int result = InflateOpenStreams();
+
+    fclose(input);
+    input = nullptr;
+    if (fclose(output) != 0 && result == Z_OK)
+        result = kWriteFailed;
+    output = nullptr;
+    return result;
+}
+
+int StreamInflater::Run(const uint8_t* stream, uint32_t length, FILE* outputStream) {
+    if (outputStream == nullptr)
+        return kOpenFailed;
+    memoryInput = stream;
+    memoryLeft = stream != nullptr ? length : 0;
+    inputLength = length > INT32_MAX ? INT32_MAX : static_cast<int32_t>(length);
+    output = outputStream;
+    int result = InflateOpenStreams();
+    output = nullptr;
+    memoryInput = nullptr;
+    memoryLeft = 0;
+    return result;
+}
+
+// The inflation proper, between the opening and the closing of the streams.
+int StreamInflater::InflateOpenStreams() {
+    abortRequested = 0;
+    lastResult = 0;
+    avail_in = 0;
+    next_out = outputBuffer;
+    avail_out = sizeof outputBuffer;
 
     // A failed initialisation shows as Z_STREAM_ERROR from the first inflate.
     inflateInit(this);
@@ -138,12 +169,6 @@ int StreamInflater::Run(const char* inputPath, const char* outputPath) {
         ReportStatus("Success");
         lastResult = Z_OK;
     }
-
-    fclose(input);
-    input = nullptr;
-    if (fclose(output) != 0 && lastResult == Z_OK)
-        lastResult = kWriteFailed;
-    output = nullptr;
     return abortRequested ? kAborted : lastResult;
 }
 

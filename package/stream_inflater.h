@@ -1,5 +1,5 @@
 #pragma once
-// File-to-file inflater: one zlib stream in a file becomes one plain file.
+// Inflater: one zlib stream, in a file or in memory, becomes one plain file.
 #include <cstdint>
 #include <cstdio>
 #include <zlib.h>
@@ -23,6 +23,9 @@ class StreamInflater : public z_stream {
     // 0 on success, -7 when aborted, -1 when a write failed, else zlib's
     // result; a file that cannot be opened gives kOpenFailed.
     int Run(const char* inputPath, const char* outputPath);
+    // The same for a stream held in memory, written to a stream the caller
+    // opened and closes; the output is flushed before the result is given.
+    int Run(const uint8_t* stream, uint32_t length, FILE* outputStream);
 
     int ProgressPercent() const;
 
@@ -33,11 +36,17 @@ class StreamInflater : public z_stream {
     int32_t inputLength;
     int lastResult;
     unsigned char inputBuffer[4096];
-    unsigned char outputBuffer[4096];
+    // Larger than an input block: the zeros of a table space come out of a
+    // few input bytes, and each block written costs a system call.
+    unsigned char outputBuffer[65536];
 
   private:
+    const uint8_t* memoryInput = nullptr; // what is left of an in-memory stream
+    uint32_t memoryLeft = 0;
+
     unsigned RefillInput();
     unsigned DrainOutput();
+    int InflateOpenStreams();
 };
 
 // Unpacks the zlib stream in inputPath into outputPath; result as Run.

@@ -196,3 +196,88 @@ TEST(StreamInflaterPercent, SwitchesFormulaAboveTenMillionBytes) {
 }
 
 } // namespace
+
+namespace {
+
+// The worker's path: the stream in memory, the output a stream it opened.
+// Every case must end as the file-to-file path ends: same result, status
+// text and output bytes, and the output stream still open afterwards.
+TEST_F(StreamInflaterTest, StreamInMemoryEndsAsTheSameStreamInAFile) {
+    const std::string text = SampleText(300000);
+    const std::string zeros = std::string(3000000, '\0') + "end";
+    const std::string stream = Compress(text);
+    std::string badChecksum = stream;
+    badChecksum.back() ^= 0x55;
+    const struct {
+        const char* Name;
+        std::string Packed;
+        int Result;
+        std::string Plain; // what a successful run writes
+    } kCases[] = {
+        {"text over many blocks", stream, 0, text},
+        {"zeros from a few input bytes", Compress(zeros), 0, zeros},
+        {"empty file's stream", std::string("\x78\x9C\x03\x00\x00\x00\x00\x01", 8), 0, ""},
+        {"bytes after the stream", Compress("short") + std::string(5000, 'J'), 0, "short"},
+        {"no bytes at all", "", Z_BUF_ERROR, ""},
+        {"cut in half", stream.substr(0, stream.size() / 2), Z_BUF_ERROR, ""},
+        {"bad checksum", badChecksum, Z_DATA_ERROR, ""},
+        {"bad header", std::string("\x78\x9D", 2) + stream.substr(2), Z_DATA_ERROR, ""},
+    };
+    const std::string fromMemory = dir + "memory.bin";
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.Name);
+        ASSERT_TRUE(WriteBytes(packed, c.Packed));
+        RecordingInflater fromFile;
+        EXPECT_EQ(fromFile.Run(packed.c_str(), plain.c_str()), c.Result);
+
+        FILE* output = fopen(fromMemory.c_str(), "wb");
+        ASSERT_NE(output, nullptr);
+        RecordingInflater inMemory;
+        EXPECT_EQ(inMemory.Run(reinterpret_cast<const uint8_t*>(c.Packed.data()),
+                               static_cast<uint32_t>(c.Packed.size()), output),
+                  c.Result);
+        // The caller's stream is left open and usable.
+        EXPECT_EQ(fputs("", output), 0);
+        EXPECT_EQ(fclose(output), 0);
+
+        EXPECT_EQ(inMemory.status, fromFile.status);
+        ASSERT_FALSE(inMemory.progress.empty());
+        EXPECT_EQ(inMemory.progress.back(), fromFile.progress.back());
+        std::string memoryBytes;
+        ASSERT_TRUE(ReadBytes(fromMemory, &memoryBytes));
+        EXPECT_TRUE(memoryBytes == Output())
+            << memoryBytes.size() << " against " << Output().size();
+        if (c.Result == 0)
+            EXPECT_TRUE(memoryBytes == c.Plain);
+    }
+}
+
+TEST_F(StreamInflaterTest, StreamInMemoryReportsAFailedWriteAndAbort) {
+    const std::string original = SampleText(300000);
+    const std::string stream = Compress(original);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(stream.data());
+    const auto length = static_cast<uint32_t>(stream.size());
+
+    // A stream opened for reading takes no bytes: every write fails.
+    ASSERT_TRUE(WriteBytes(plain, ""));
+    FILE* readOnly = fopen(plain.c_str(), "rb");
+    ASSERT_NE(readOnly, nullptr);
+    RecordingInflater failing;
+    EXPECT_EQ(failing.Run(bytes, length, readOnly), StreamInflater::kWriteFailed);
+    EXPECT_EQ(failing.status, "Zlib Error");
+    fclose(readOnly);
+
+    FILE* output = fopen(plain.c_str(), "wb");
+    ASSERT_NE(output, nullptr);
+    RecordingInflater aborting;
+    aborting.abortOnProgress = true;
+    EXPECT_EQ(aborting.Run(bytes, length, output), StreamInflater::kAborted);
+    EXPECT_EQ(aborting.status, "User Abort");
+    fclose(output);
+    EXPECT_LT(Output().size(), original.size());
+
+    RecordingInflater noOutput;
+    EXPECT_EQ(noOutput.Run(bytes, length, nullptr), StreamInflater::kOpenFailed);
+}
+
+} // namespace

@@ -1,4 +1,4 @@
-#include "app/config_values.h"
+#include "core/config_values.h"
 
 #include <cstring>
 

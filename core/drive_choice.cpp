@@ -1,4 +1,4 @@
-#include "app/drive_choice.h"
+#include "core/drive_choice.h"
 
 long ChooseDriveIndex(const unsigned* driveTypes, size_t count) {
     if (count == 0)

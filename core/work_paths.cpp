@@ -1,6 +1,6 @@
-#include "app/work_paths.h"
+#include "core/work_paths.h"
 
-#include "app/text_util.h"
+#include "core/text_util.h"
 
 uint32_t WorkFolderNumber(uint32_t tick) {
     return (tick * 8392u) / 223u;

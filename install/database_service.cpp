@@ -1,12 +1,13 @@
-#include "postinstall/database_service.h"
+#include "install/database_service.h"
 
-#include "app/text_util.h"
-#include "package/worker_pause.h"
-#include "postinstall/output_recognition.h"
-#include "postinstall/process_runner.h"
-#include "postinstall/scratch_files.h"
-#include "postinstall/shortcuts.h"
-#include "wizard/progress_log.h"
+#include "core/text_util.h"
+#include "install/worker_pause.h"
+#include "install/output_recognition.h"
+#include "install/process_runner.h"
+#include "install/scratch_files.h"
+#include "install/shortcuts.h"
+#include "install/progress_log.h"
+#include "record/link_places.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -14,9 +15,6 @@
 namespace {
 
 const char kCaptureFile[] = "run.tmp";
-const char kShortcutFolder[] = "澜枢中介管理软件";
-const char kServerLinkName[] = "澜枢软件服务器.lnk";
-const char kClientLinkName[] = "澜枢软件.lnk";
 const char kSetupRunPrefix[] = "注册：";
 const size_t kLineSize = 260;
 
@@ -201,7 +199,7 @@ void PlaceSideShortcuts(SetupContext& context, bool targetFits, const char* targ
     if (!context.Desktop && !context.StartMenu && !context.QuickStart)
         return;
     if (targetFits)
-        PlaceShortcuts(context, target, kShortcutFolder, linkName);
+        PlaceShortcuts(context, target, kStartMenuFolderName, linkName);
     ShowPosition(position);
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "app/setup_context.h"
+#include "install/setup_context.h"
 
 // Shortcuts, database service and set-up runs of each installed side, on
 // the worker thread after every file is in place. Always 1.

@@ -1,10 +1,10 @@
-#include "package/directory_path.h"
+#include "install/directory_path.h"
 
 #include <windows.h>
 
 #include <cstring>
 
-#include "app/text_util.h"
+#include "core/text_util.h"
 
 namespace {
 

@@ -1,16 +1,16 @@
-#include "package/extraction_worker.h"
+#include "install/extraction_worker.h"
 
-#include "app/setup_context.h"
-#include "app/text_util.h"
-#include "package/directory_path.h"
+#include "install/setup_context.h"
+#include "core/text_util.h"
+#include "install/directory_path.h"
 #include "package/package_reader.h"
 #include "package/package_resources.h"
 #include "package/stream_inflater.h"
-#include "package/worker_pause.h"
-#include "postinstall/database_service.h"
-#include "postinstall/uninstall_registration.h"
+#include "install/worker_pause.h"
+#include "install/database_service.h"
+#include "install/uninstall_registration.h"
 #include "resources/resource_ids.h"
-#include "wizard/progress_log.h"
+#include "install/progress_log.h"
 
 #include <cstring>
 

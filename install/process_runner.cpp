@@ -1,7 +1,7 @@
-#include "postinstall/process_runner.h"
+#include "install/process_runner.h"
 
-#include "app/setup_context.h"
-#include "postinstall/scratch_files.h"
+#include "install/setup_context.h"
+#include "install/scratch_files.h"
 
 #include <cstdio>
 #include <new>

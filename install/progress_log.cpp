@@ -1,8 +1,8 @@
-#include "wizard/progress_log.h"
+#include "install/progress_log.h"
 
 #include <commctrl.h>
 
-#include "app/text_util.h"
+#include "core/text_util.h"
 
 namespace {
 

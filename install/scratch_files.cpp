@@ -1,6 +1,6 @@
-#include "postinstall/scratch_files.h"
+#include "install/scratch_files.h"
 
-#include "app/text_util.h"
+#include "core/text_util.h"
 
 #include <windows.h>
 

@@ -1,8 +1,8 @@
-#include "app/setup_config.h"
+#include "install/setup_config.h"
 
-#include "app/config_values.h"
-#include "app/drive_choice.h"
-#include "app/text_util.h"
+#include "core/config_values.h"
+#include "core/drive_choice.h"
+#include "core/text_util.h"
 
 #include <cstring>
 

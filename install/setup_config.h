@@ -1,5 +1,5 @@
 #pragma once
-#include "app/setup_context.h"
+#include "install/setup_context.h"
 
 // Replaces out (the InstallDir field) with the default drive root and returns
 // it. With no drive reported at all, "C:\" is used.

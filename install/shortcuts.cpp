@@ -1,14 +1,15 @@
-#include "postinstall/shortcuts.h"
+#include "install/shortcuts.h"
 
 #include <objbase.h>
 #include <shlobj.h>
 
 #include <cstring>
 
-#include "app/text_util.h"
-#include "package/directory_path.h"
-#include "package/worker_pause.h"
-#include "wizard/progress_log.h"
+#include "core/text_util.h"
+#include "install/directory_path.h"
+#include "install/worker_pause.h"
+#include "install/progress_log.h"
+#include "record/link_places.h"
 
 namespace {
 
@@ -38,16 +39,17 @@ void SpecialFolderPath(int csidl, char* path) {
     }
 }
 
-void PlaceOneShortcut(int csidl, const char* target, const char* folderName, const char* linkName) {
+void PlaceOneShortcut(LinkPlace place, const char* target, const char* folderName,
+                      const char* linkName) {
     char linkPath[MAX_PATH] = {};
-    SpecialFolderPath(csidl, linkPath);
+    SpecialFolderPath(LinkPlaceFolderId(place), linkPath);
     bool fits = AppendSeparator(linkPath);
     size_t folderLength = 0;
-    if (csidl == CSIDL_COMMON_PROGRAMS) {
+    if (place == LinkPlace::StartMenu) {
         fits = fits && AppendFits(linkPath, folderName) && AppendSeparator(linkPath);
         folderLength = strlen(linkPath);
-    } else if (csidl == CSIDL_APPDATA) {
-        fits = fits && AppendFits(linkPath, "Microsoft\\Internet Explorer\\Quick Launch\\");
+    } else if (place == LinkPlace::QuickLaunch) {
+        fits = fits && AppendFits(linkPath, kQuickLaunchSubfolder);
     }
     fits = fits && AppendFits(linkPath, linkName);
     // A cut path would name another file: such a link is left out altogether.
@@ -70,11 +72,11 @@ void PlaceShortcuts(SetupContext& context, const char* target, const char* folde
     if (target == nullptr || folderName == nullptr || linkName == nullptr)
         return;
     if (context.StartMenu)
-        PlaceOneShortcut(CSIDL_COMMON_PROGRAMS, target, folderName, linkName);
+        PlaceOneShortcut(LinkPlace::StartMenu, target, folderName, linkName);
     if (context.Desktop)
-        PlaceOneShortcut(CSIDL_COMMON_DESKTOPDIRECTORY, target, folderName, linkName);
+        PlaceOneShortcut(LinkPlace::Desktop, target, folderName, linkName);
     if (context.QuickStart)
-        PlaceOneShortcut(CSIDL_APPDATA, target, folderName, linkName);
+        PlaceOneShortcut(LinkPlace::QuickLaunch, target, folderName, linkName);
 }
 
 int CreateShellLink(const char* target, const char* linkPath, const char* arguments) {

@@ -1,5 +1,5 @@
 #pragma once
-#include "app/setup_context.h"
+#include "install/setup_context.h"
 
 // Places the links the context's shortcut settings ask for (Start menu
 // folder, desktop, Quick Launch) and logs each one.

@@ -1,9 +1,9 @@
-#include "postinstall/uninstall_record_builder.h"
+#include "install/uninstall_record_builder.h"
 
 #include "package/package_reader.h"
 #include "package/package_resources.h"
-#include "uninstall/link_places.h"
-#include "uninstall/uninstall_names.h"
+#include "record/link_places.h"
+#include "record/uninstall_names.h"
 
 #include <windows.h>
 
@@ -12,9 +12,6 @@
 #include <set>
 
 namespace {
-
-const char kServerLinkName[] = "澜枢软件服务器.lnk";
-const char kClientLinkName[] = "澜枢软件.lnk";
 
 std::string FieldText(const char* field, size_t size) {
     return std::string(field, strnlen(field, size));

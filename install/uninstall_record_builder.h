@@ -2,8 +2,8 @@
 // Collects what an installation made, for the uninstaller's record: every
 // file of the taken groups as it lies now, the folders holding them, the
 // dated backup folders, the services and links that exist.
-#include "app/setup_context.h"
-#include "uninstall/uninstall_record.h"
+#include "install/setup_context.h"
+#include "record/uninstall_record.h"
 
 UninstallRecord BuildUninstallRecord(const SetupContext& context);
 

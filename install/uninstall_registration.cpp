@@ -1,12 +1,12 @@
-#include "postinstall/uninstall_registration.h"
+#include "install/uninstall_registration.h"
 
-#include "package/directory_path.h"
+#include "install/directory_path.h"
 #include "package/package_resources.h"
-#include "postinstall/shortcuts.h"
-#include "postinstall/uninstall_record_builder.h"
-#include "uninstall/link_places.h"
-#include "uninstall/uninstall_names.h"
-#include "wizard/progress_log.h"
+#include "install/shortcuts.h"
+#include "install/uninstall_record_builder.h"
+#include "record/link_places.h"
+#include "record/uninstall_names.h"
+#include "install/progress_log.h"
 
 #include <cstdio>
 

@@ -4,6 +4,6 @@
 // with StartMenu, an uninstall link. Runs on the worker thread after the
 // post-install actions of a run whose every file step succeeded; adds log
 // lines but moves no progress step.
-#include "app/setup_context.h"
+#include "install/setup_context.h"
 
 void RegisterUninstall(SetupContext& context);

@@ -1,4 +1,4 @@
-#include "package/worker_pause.h"
+#include "install/worker_pause.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "uninstall/link_places.h"
+#include "record/link_places.h"
 
-#include "uninstall/uninstall_names.h"
+#include "record/uninstall_names.h"
 
 #include <windows.h>
 
@@ -22,11 +22,14 @@ std::string SpecialFolder(int csidl) {
 
 } // namespace
 
+int LinkPlaceFolderId(LinkPlace place) {
+    return place == LinkPlace::StartMenu ? CSIDL_COMMON_PROGRAMS
+           : place == LinkPlace::Desktop ? CSIDL_COMMON_DESKTOPDIRECTORY
+                                         : CSIDL_APPDATA;
+}
+
 std::string LinkFolder(LinkPlace place) {
-    int csidl = place == LinkPlace::StartMenu ? CSIDL_COMMON_PROGRAMS
-                : place == LinkPlace::Desktop ? CSIDL_COMMON_DESKTOPDIRECTORY
-                                              : CSIDL_APPDATA;
-    std::string folder = SpecialFolder(csidl);
+    std::string folder = SpecialFolder(LinkPlaceFolderId(place));
     if (folder.empty())
         return folder;
     if (folder.back() != '\\')
@@ -34,7 +37,7 @@ std::string LinkFolder(LinkPlace place) {
     if (place == LinkPlace::StartMenu)
         folder += std::string(kStartMenuFolderName) + "\\";
     else if (place == LinkPlace::QuickLaunch)
-        folder += "Microsoft\\Internet Explorer\\Quick Launch\\";
+        folder += kQuickLaunchSubfolder;
     return folder.size() < MAX_PATH ? folder : std::string();
 }
 

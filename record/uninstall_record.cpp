@@ -1,6 +1,6 @@
-#include "uninstall/uninstall_record.h"
+#include "record/uninstall_record.h"
 
-#include "app/text_util.h"
+#include "core/text_util.h"
 #include "package/package_reader.h"
 
 #include <cstdio>

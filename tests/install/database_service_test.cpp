@@ -1,10 +1,10 @@
-#include "postinstall/database_service.h"
+#include "install/database_service.h"
 
-#include "app/text_util.h"
+#include "core/text_util.h"
 
-#include "tests/postinstall/postinstall_helpers.h"
+#include "tests/install/postinstall_helpers.h"
 #include "tests/support/test_support.h"
-#include "wizard/progress_log.h"
+#include "install/progress_log.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "postinstall/output_recognition.h"
+#include "install/output_recognition.h"
 
 #include <gtest/gtest.h>
 

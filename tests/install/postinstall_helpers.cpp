@@ -1,10 +1,10 @@
-#include "tests/postinstall/postinstall_helpers.h"
+#include "tests/install/postinstall_helpers.h"
 
-#include "app/setup_context.h"
-#include "app/text_util.h"
+#include "install/setup_context.h"
+#include "core/text_util.h"
 #include "tests/support/test_support.h"
 #include "tools/wizard_driver/message_boxes.h"
-#include "wizard/progress_log.h"
+#include "install/progress_log.h"
 
 #include <commctrl.h>
 

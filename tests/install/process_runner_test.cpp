@@ -1,6 +1,6 @@
-#include "postinstall/process_runner.h"
+#include "install/process_runner.h"
 
-#include "tests/postinstall/postinstall_helpers.h"
+#include "tests/install/postinstall_helpers.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>

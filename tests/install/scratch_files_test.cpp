@@ -1,6 +1,6 @@
-#include "postinstall/scratch_files.h"
+#include "install/scratch_files.h"
 
-#include "tests/postinstall/postinstall_helpers.h"
+#include "tests/install/postinstall_helpers.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -247,8 +247,9 @@ TEST_F(StreamInflaterTest, StreamInMemoryEndsAsTheSameStreamInAFile) {
         ASSERT_TRUE(ReadBytes(fromMemory, &memoryBytes));
         EXPECT_TRUE(memoryBytes == Output())
             << memoryBytes.size() << " against " << Output().size();
-        if (c.Result == 0)
+        if (c.Result == 0) {
             EXPECT_TRUE(memoryBytes == c.Plain);
+        }
     }
 }
 

@@ -16,7 +16,6 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -26,8 +25,28 @@ double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
     return double(to.QuadPart - from.QuadPart) / double(frequency.QuadPart);
 }
 
-// The limit of a single-threaded installation: inflate every entry of the
-// taken groups in memory on one core, with no file written.
+// Inflates one stream into a block that is overwritten again and again;
+// false unless the stream ends with exactly size bytes.
+bool InflateDiscarding(const uint8_t* stream, uint32_t length, uint32_t size) {
+    static uint8_t block[65536];
+    z_stream z = {};
+    if (inflateInit(&z) != Z_OK)
+        return false;
+    z.next_in = const_cast<Bytef*>(stream);
+    z.avail_in = length;
+    int result = Z_OK;
+    while (result == Z_OK) {
+        z.next_out = block;
+        z.avail_out = sizeof block;
+        result = inflate(&z, Z_NO_FLUSH); // Z_BUF_ERROR: the input ended too soon
+    }
+    bool ok = result == Z_STREAM_END && z.total_out == size;
+    inflateEnd(&z);
+    return ok;
+}
+
+// The limit of a single-threaded installation: every entry of the taken
+// groups inflated in memory on one core, with nothing written anywhere.
 bool InflateFloor(const std::string& exe, uint64_t* bytes) {
     HMODULE module = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (!module)
@@ -38,18 +57,12 @@ bool InflateFloor(const std::string& exe, uint64_t* bytes) {
     PackageView package(index.Data, index.Size, payload.Data, payload.Size);
     if (package.Validate() != PackageFault::kOk)
         return false;
-    std::vector<uint8_t> buffer;
     for (int group = 0; group < 3; ++group) {
         GroupRange range = package.Group(static_cast<PackageGroup>(group));
         for (uint32_t i = 0; i < range.Count; ++i) {
             PackageEntry entry;
             package.Entry(range.First + i, &entry);
-            if (buffer.size() < entry.Size)
-                buffer.resize(entry.Size);
-            uLongf length = entry.Size;
-            if (uncompress(buffer.empty() ? nullptr : buffer.data(), &length, package.Stream(entry),
-                           entry.CompressedLength) != Z_OK ||
-                length != entry.Size)
+            if (!InflateDiscarding(package.Stream(entry), entry.CompressedLength, entry.Size))
                 return false;
             *bytes += entry.Size;
         }

@@ -1,5 +1,7 @@
 #include "tests/support/fault_support.h"
 
+#include "uninstall/record_trust.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -270,4 +272,51 @@ std::string UnixPathOf(const std::string& winePath) {
     std::string path = build.substr(0, cut) + "\\drive_d" + winePath.substr(2);
     std::replace(path.begin(), path.end(), '\\', '/');
     return path;
+}
+
+bool RunLinuxCommand(const std::string& shellCommand, const std::string& doneFile,
+                     DWORD timeoutMs) {
+    DeleteFileA(doneFile.c_str());
+    std::string command = "/bin/sh -c '" + shellCommand + "'";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA("Z:\\bin\\sh", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    DWORD start = GetTickCount();
+    while (GetFileAttributesA(doneFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(20);
+    }
+    Sleep(50); // the write that made the file may still be under way
+    return true;
+}
+
+bool MakeUnixSymlink(const std::string& linkPath, const std::string& target) {
+    std::string link = Utf8FromGbk(UnixPathOf(linkPath));
+    std::string to = Utf8FromGbk(UnixPathOf(target));
+    if (link.empty() || to.empty())
+        return false;
+    std::string done = linkPath + ".made";
+    bool ran = RunLinuxCommand("ln -s \"" + to + "\" \"" + link + "\"; echo $? >\"" +
+                                   Utf8FromGbk(UnixPathOf(done)) + "\"",
+                               done, 10000);
+    DeleteFileA(done.c_str());
+    return ran && GetFileAttributesA(linkPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool RemoveUnixSymlink(const std::string& linkPath) {
+    std::string link = Utf8FromGbk(UnixPathOf(linkPath));
+    std::string done = linkPath + ".removed";
+    if (link.empty())
+        return false;
+    bool ran = RunLinuxCommand("rm -f \"" + link + "\"; echo $? >\"" +
+                                   Utf8FromGbk(UnixPathOf(done)) + "\"",
+                               done, 10000);
+    DeleteFileA(done.c_str());
+    return ran;
 }

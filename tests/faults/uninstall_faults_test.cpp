@@ -246,7 +246,7 @@ TEST(UninstallFaultTest, TamperedRecordDeletesNothingOutsideTheInstallFolder) {
     UninstallRecord record = PlantInstallation(scene, key);
     const std::string beside = scene.Root + "beside.txt"; // planted by the scene
     // A recorded file swapped for a link to a file outside with the same bytes.
-    const std::string same = scene.Root + "same.bin";
+    const std::string same = scene.WorkDir + "same.bin";
     std::string recordedBytes;
     ReadBytes(scene.InstallDir + "VTRServer\\sub0\\f0.bin", &recordedBytes);
     ASSERT_TRUE(WriteBytes(same, recordedBytes));
@@ -277,12 +277,13 @@ TEST(UninstallFaultTest, TamperedRecordDeletesNothingOutsideTheInstallFolder) {
     std::string lost = scene.CheckNothingLost();
     std::string sameNow;
     bool sameKept = ReadBytes(same, &sameNow) && sameNow == recordedBytes;
+    int left = RecordedLeft(record, scene.InstallDir); // the link in f0.bin's place stays
     RemoveUnixSymlink(scene.InstallDir + "out");
     RemoveUnixSymlink(scene.InstallDir + "VTRServer\\sub0\\f0.bin");
     EXPECT_EQ(code, 0);
     EXPECT_EQ(lost, "");
     EXPECT_TRUE(sameKept) << "a file reached through a link to outside was deleted";
-    EXPECT_EQ(RecordedLeft(record, scene.InstallDir), 1); // the link in f0.bin's place
+    EXPECT_EQ(left, 1);
     EXPECT_FALSE(KeyExists(key));
     CaseResult result{"Uninstall record tampered to lead outside the install folder",
                       1,
@@ -374,7 +375,8 @@ TEST(UninstallFaultTest, PlantedRecordDeletesNothing) {
         FaultScene scene("uninstall-planted");
         PlantInstallation(scene, key);
         SetKeyText(foreignKey, "DisplayName", "Foreign");
-        ASSERT_EQ(CreateShellLink(BinPath("VTRClient.exe").c_str(), foreignLink.c_str(), nullptr), 0);
+        CreateShellLink(BinPath("VTRClient.exe").c_str(), foreignLink.c_str(), nullptr);
+        ASSERT_TRUE(PathExists(foreignLink));
         c.Plant(scene);
         TreeSnapshot before = SnapshotTree(scene.Root);
         int code = RunSilently(scene);
@@ -418,15 +420,15 @@ TEST(UninstallFaultTest, ForeignServiceAndLinkSurvive) {
     const char kService[] = "VTR NetWork Mysql";
     FaultScene scene("uninstall-foreign");
     UninstallRecord record = PlantInstallation(scene, key);
-    CreateDirectoryA((scene.Root + "other").c_str(), nullptr);
-    const std::string otherProgram = scene.Root + "other\\mysqld.exe";
+    const std::string otherProgram = scene.WorkDir + "mysqld.exe";
     ASSERT_TRUE(CopyFileA(BinPath("mysqld.exe").c_str(), otherProgram.c_str(), FALSE));
     RemoveService(kService);
-    ASSERT_TRUE(RegisterService(kService, scene.InstallDir + "..\\other\\mysqld.exe"));
+    ASSERT_TRUE(RegisterService(kService, scene.InstallDir + "..\\work\\mysqld.exe"));
     char desktop[MAX_PATH] = {};
     SHGetSpecialFolderPathA(nullptr, desktop, CSIDL_COMMON_DESKTOPDIRECTORY, FALSE);
     const std::string link = std::string(desktop) + "\\澜枢软件.lnk";
-    ASSERT_EQ(CreateShellLink(otherProgram.c_str(), link.c_str(), nullptr), 0);
+    CreateShellLink(otherProgram.c_str(), link.c_str(), nullptr);
+    ASSERT_TRUE(PathExists(link));
     record.Services = {kService};
     record.Links = {{LinkPlace::Desktop, Utf8FromGbk("澜枢软件.lnk")}};
     WriteBytes(scene.InstallDir + kUninstallRecordFileName, FormatUninstallRecord(record));
@@ -454,8 +456,7 @@ TEST(UninstallFaultTest, ForeignServiceAndLinkSurvive) {
 TEST(UninstallFaultTest, HandTypedFromIsRefused) {
     FaultScene scene("uninstall-from");
     const std::string victim = scene.Root + "beside.txt";
-    CreateDirectoryA((scene.Root + "tool").c_str(), nullptr);
-    const std::string program = scene.Root + "tool\\" + kUninstallerFileName;
+    const std::string program = scene.WorkDir + kUninstallerFileName;
     ASSERT_TRUE(CopyFileA(BinPath(kUninstallerFileName).c_str(), program.c_str(), FALSE));
     const std::string lines[] = {
         "--from \"" + victim + "\" /S",

@@ -276,24 +276,32 @@ std::string UnixPathOf(const std::string& winePath) {
 
 bool RunLinuxCommand(const std::string& shellCommand, const std::string& doneFile,
                      DWORD timeoutMs) {
+    // Wine splits the command line of a Linux program at blanks itself, so
+    // the command goes in a script beside doneFile (on D:).
+    std::string script = doneFile + ".sh";
+    std::string scriptUnix = Utf8FromGbk(UnixPathOf(script));
     DeleteFileA(doneFile.c_str());
-    std::string command = "/bin/sh -c '" + shellCommand + "'";
+    if (scriptUnix.empty() || scriptUnix.find(' ') != std::string::npos ||
+        !WriteBytes(script, shellCommand + "\n"))
+        return false;
+    std::string command = "/bin/sh " + scriptUnix;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA("Z:\\bin\\sh", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
-        return false;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    DWORD start = GetTickCount();
-    while (GetFileAttributesA(doneFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(20);
+    bool started = CreateProcessA("Z:\\bin\\sh", &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                  nullptr, &startup, &process) != 0;
+    if (started) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
     }
+    DWORD start = GetTickCount();
+    bool done = false;
+    while (started && !(done = GetFileAttributesA(doneFile.c_str()) != INVALID_FILE_ATTRIBUTES) &&
+           GetTickCount() - start < timeoutMs)
+        Sleep(20);
     Sleep(50); // the write that made the file may still be under way
-    return true;
+    DeleteFileA(script.c_str());
+    return done;
 }
 
 bool MakeUnixSymlink(const std::string& linkPath, const std::string& target) {

@@ -124,8 +124,9 @@ PreviousFiles ReadPreviousRecord(const std::string& installDir, const std::strin
     char digest[80] = {};
     DWORD digestSize = sizeof digest - 1, type = 0;
     bool vouched = false;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, (std::string(kUninstallKeyParent) + "\\" + keyName).c_str(),
-                      0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                      (std::string(kUninstallKeyParent) + "\\" + keyName).c_str(), 0,
+                      KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
         vouched = RegQueryValueExA(key, kRecordDigestValue, nullptr, &type,
                                    reinterpret_cast<BYTE*>(digest), &digestSize) == ERROR_SUCCESS &&
                   type == REG_SZ && !text.empty() && RecordDigestText(text) == digest;

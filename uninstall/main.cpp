@@ -118,8 +118,8 @@ bool EntryNamesFolder(const std::wstring& installDir) {
 bool TrustRecord(const std::string& bytes, const UninstallRecord& record,
                  const std::wstring& installDir, std::string* why) {
     std::wstring keyName = WideFrom(record.KeyName, RecordCodePage(record));
-    std::wstring ownKey =
-        WideFromGbk(UninstallKeyForProduct(GbkFromWide(WideFrom(record.Product, RecordCodePage(record)))));
+    std::wstring ownKey = WideFromGbk(
+        UninstallKeyForProduct(GbkFromWide(WideFrom(record.Product, RecordCodePage(record)))));
     HKEY key = nullptr;
     if (keyName.empty() || !SamePath(keyName, ownKey) ||
         RegOpenKeyExW(HKEY_LOCAL_MACHINE, UninstallKeyPath(keyName).c_str(), 0, KEY_QUERY_VALUE,
@@ -241,7 +241,8 @@ int Uninstall(const std::wstring& installDir, bool silent, bool* removeProgram) 
         if (DeleteFileW(recordPath.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND)
             *removeProgram = true;
         else
-            outcome.Failed.push_back({WideFromGbk(kUninstallRecordFileName), "无法删除卸载信息文件"});
+            outcome.Failed.push_back(
+                {WideFromGbk(kUninstallRecordFileName), "无法删除卸载信息文件"});
     }
     window.reset();
     if (!silent)

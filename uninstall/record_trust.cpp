@@ -50,8 +50,8 @@ std::string NarrowFrom(const std::wstring& text, UINT codePage) {
     if (length <= 0)
         return std::string();
     std::string narrow(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &narrow[0],
-                        length, nullptr, nullptr);
+    WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &narrow[0], length,
+                        nullptr, nullptr);
     return narrow;
 }
 
@@ -89,6 +89,5 @@ std::wstring FinalPathOf(HANDLE handle) {
         length = GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
                                            FILE_NAME_NORMALIZED);
     }
-    return length > 0 && length < path.size() ? std::wstring(path.data(), length)
-                                              : std::wstring();
+    return length > 0 && length < path.size() ? std::wstring(path.data(), length) : std::wstring();
 }

@@ -138,8 +138,8 @@ int RunFromTemporaryCopy(const std::wstring& selfPath, bool silent) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessW(copyPath.c_str(), &command[0], nullptr, nullptr, TRUE, 0,
-                                  nullptr, temp, &startup, &process);
+    BOOL started = CreateProcessW(copyPath.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                  temp, &startup, &process);
     CloseHandle(writeEnd);
     if (self != nullptr)
         CloseHandle(self);

@@ -123,7 +123,8 @@ LineResult ParseLinkLine(const std::string& fields, UninstallRecord* record, uns
 
 LineResult ParseLine(const std::string& line, UninstallRecord* record, unsigned codePage) {
     // A name or version may be empty: "N " (or "N", its blank lost).
-    bool emptyText = (line[0] == 'N' || line[0] == 'V') && (line.size() == 1 || line == std::string(1, line[0]) + " ");
+    bool emptyText = (line[0] == 'N' || line[0] == 'V') &&
+                     (line.size() == 1 || line == std::string(1, line[0]) + " ");
     if (!emptyText && (line.size() < 3 || line[1] != ' '))
         return LineResult::kMalformed;
     std::string fields = emptyText ? std::string() : line.substr(2);
@@ -264,8 +265,8 @@ std::string FormatUninstallRecord(const UninstallRecord& record) {
         add('D', folder);
     for (const RecordedFile& file : record.Files) {
         char numbers[48];
-        snprintf(numbers, sizeof numbers, "%llu %08lX ",
-                 static_cast<unsigned long long>(file.Size), static_cast<unsigned long>(file.Crc));
+        snprintf(numbers, sizeof numbers, "%llu %08lX ", static_cast<unsigned long long>(file.Size),
+                 static_cast<unsigned long>(file.Crc));
         add('F', numbers + file.Path);
     }
     return text;

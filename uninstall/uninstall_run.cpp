@@ -257,7 +257,8 @@ void Remover::RemoveLink(const RecordedLink& link) {
     if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                    reinterpret_cast<void**>(&shellLink)))) {
         IPersistFile* file = nullptr;
-        if (SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+        if (SUCCEEDED(
+                shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
             wchar_t found[MAX_PATH] = {};
             if (SUCCEEDED(file->Load(path.c_str(), STGM_READ)) &&
                 shellLink->GetPath(found, MAX_PATH, nullptr, SLGP_RAWPATH) == S_OK)
@@ -277,8 +278,9 @@ void Remover::RemoveLink(const RecordedLink& link) {
         return;
     }
     BY_HANDLE_FILE_INFORMATION info = {};
-    bool plain = GetFileInformationByHandle(handle, &info) &&
-                 !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+    bool plain =
+        GetFileInformationByHandle(handle, &info) &&
+        !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
     if (!plain)
         outcome_.Kept.push_back({path, kLinkNotOurs});
     else if (DeleteThrough(handle))

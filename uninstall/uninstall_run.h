@@ -28,8 +28,7 @@ struct UninstallOutcome {
 };
 
 // Called after each item: done of total, and what is being removed.
-using UninstallProgress =
-    std::function<void(size_t done, size_t total, const std::wstring& item)>;
+using UninstallProgress = std::function<void(size_t done, size_t total, const std::wstring& item)>;
 
 // installDir ends in a backslash. The record is trusted already (its digest
 // matched the entry's). The uninstaller program and the record are not

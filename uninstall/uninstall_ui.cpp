@@ -47,7 +47,7 @@ bool AskToUninstall(const std::string& product, const std::string& version) {
                        " 吗？\n\n将停止并删除它的数据库服务，删除安装的程序文件和快捷方式。"
                        "\n安装后被修改或新建的文件（例如数据库中的数据）会保留。";
     return Box(text, Caption(product),
-                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_SETFOREGROUND) == IDYES;
+               MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_SETFOREGROUND) == IDYES;
 }
 
 ProgressWindow::ProgressWindow(const std::string& title) {
@@ -70,9 +70,9 @@ ProgressWindow::ProgressWindow(const std::string& title) {
     const int width = 420, height = 130;
     int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
     int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-    window_ = CreateWindowExA(WS_EX_DLGMODALFRAME, kWindowClass, "",
-                              WS_POPUP | WS_CAPTION | WS_VISIBLE, x, y, width, height, nullptr,
-                              nullptr, instance, nullptr);
+    window_ =
+        CreateWindowExA(WS_EX_DLGMODALFRAME, kWindowClass, "", WS_POPUP | WS_CAPTION | WS_VISIBLE,
+                        x, y, width, height, nullptr, nullptr, instance, nullptr);
     if (window_ == nullptr)
         return;
     SetWindowTextW(window_, WideFromGbk(title).c_str());
@@ -139,8 +139,7 @@ void ShowSummary(const std::string& product, const std::string& version,
         text += "\n\n请关闭正在使用它们的程序，然后再次运行卸载程序。";
     }
     Box(text, Caption(product),
-                MB_OK | MB_SETFOREGROUND |
-                    (outcome.Failed.empty() ? MB_ICONINFORMATION : MB_ICONWARNING));
+        MB_OK | MB_SETFOREGROUND | (outcome.Failed.empty() ? MB_ICONINFORMATION : MB_ICONWARNING));
 }
 
 void ShowNothingLeft(const std::string& installDir) {

@@ -322,9 +322,8 @@ bool RemoveUnixSymlink(const std::string& linkPath) {
     std::string done = linkPath + ".removed";
     if (link.empty())
         return false;
-    bool ran = RunLinuxCommand("rm -f \"" + link + "\"; echo $? >\"" +
-                                   Utf8FromGbk(UnixPathOf(done)) + "\"",
-                               done, 10000);
+    bool ran = RunLinuxCommand(
+        "rm -f \"" + link + "\"; echo $? >\"" + Utf8FromGbk(UnixPathOf(done)) + "\"", done, 10000);
     DeleteFileA(done.c_str());
     return ran;
 }

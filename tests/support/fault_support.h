@@ -80,8 +80,7 @@ std::string UnixPathOf(const std::string& winePath);
 // Windows one as a Linux process) and waits until done names a file it
 // writes, at most timeoutMs. Its exit code cannot be read back through Wine:
 // a command that matters writes it into that file.
-bool RunLinuxCommand(const std::string& shellCommand, const std::string& doneFile,
-                     DWORD timeoutMs);
+bool RunLinuxCommand(const std::string& shellCommand, const std::string& doneFile, DWORD timeoutMs);
 // A Linux symbolic link at linkPath (a path on D:) to target (a path on D:).
 // Wine follows it like a folder or a file, and the system's final path of
 // anything reached through it names where it really leads. CreateSymbolicLink

@@ -5,10 +5,10 @@
 // can run again), 2 the record could not be read or is not the one the
 // installation registered (nothing was touched), 3 the user answered No,
 // 4 a copy started by something other than this program (nothing touched).
-#include "app/dll_search.h"
-#include "uninstall/record_trust.h"
+#include "core/dll_search.h"
+#include "record/record_trust.h"
 #include "uninstall/self_copy.h"
-#include "uninstall/uninstall_names.h"
+#include "record/uninstall_names.h"
 #include "uninstall/uninstall_run.h"
 #include "uninstall/uninstall_ui.h"
 

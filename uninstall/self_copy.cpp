@@ -1,7 +1,7 @@
 #include "uninstall/self_copy.h"
 
-#include "uninstall/record_trust.h"
-#include "uninstall/uninstall_names.h"
+#include "record/record_trust.h"
+#include "record/uninstall_names.h"
 
 #include <tlhelp32.h>
 

@@ -1,9 +1,9 @@
 #include "uninstall/uninstall_run.h"
 
 #include "package/package_digest.h"
-#include "uninstall/link_places.h"
-#include "uninstall/record_trust.h"
-#include "uninstall/uninstall_names.h"
+#include "record/link_places.h"
+#include "record/record_trust.h"
+#include "record/uninstall_names.h"
 
 #include <windows.h>
 

@@ -6,7 +6,7 @@
 // opened without following links, so nothing swapped in between can send a
 // delete elsewhere. When the install folder's real path cannot be read,
 // nothing is deleted. What was already gone counts as removed.
-#include "uninstall/uninstall_record.h"
+#include "record/uninstall_record.h"
 
 #include <functional>
 #include <string>

@@ -1,6 +1,6 @@
 #include "uninstall/uninstall_ui.h"
 
-#include "uninstall/record_trust.h"
+#include "record/record_trust.h"
 
 #include <commctrl.h>
 

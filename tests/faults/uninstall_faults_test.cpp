@@ -3,13 +3,13 @@
 // what the installation did not make), a record tampered to lead outside the
 // install folder, and records that cannot be read.
 #include "package/package_digest.h"
-#include "postinstall/shortcuts.h"
+#include "install/shortcuts.h"
 #include "tests/support/fault_support.h"
 #include "tests/support/links.h"
 #include "tests/support/services.h"
-#include "uninstall/record_trust.h"
-#include "uninstall/uninstall_names.h"
-#include "uninstall/uninstall_record.h"
+#include "record/record_trust.h"
+#include "record/uninstall_names.h"
+#include "record/uninstall_record.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "tests/support/fault_support.h"
 
-#include "uninstall/record_trust.h"
+#include "record/record_trust.h"
 
 #include <algorithm>
 #include <cstdio>

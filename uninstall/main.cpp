@@ -180,6 +180,17 @@ RecordRead ReadRecord(const std::wstring& path, std::string* text, UninstallReco
     return RecordRead::kUnreadable;
 }
 
+// True when no file the record lists is there any more (only looked at).
+bool NoRecordedFileLeft(const UninstallRecord& record, const std::wstring& installDir) {
+    for (const RecordedFile& file : record.Files) {
+        std::wstring path = WideFrom(file.Path, RecordCodePage(record));
+        if (path.empty() ||
+            GetFileAttributesW((installDir + path).c_str()) != INVALID_FILE_ATTRIBUTES)
+            return false;
+    }
+    return true;
+}
+
 // Files in the install folder that the installation did not make.
 std::vector<std::wstring> NewFiles(const std::wstring& installDir, const UninstallRecord& record,
                                    const UninstallOutcome& outcome) {
@@ -217,8 +228,21 @@ int Uninstall(const std::wstring& installDir, bool silent, bool* removeProgram) 
         *removeProgram = true;
         return kDone;
     }
-    if (read == RecordRead::kRead && !TrustRecord(text, record, installDir, &why))
+    if (read == RecordRead::kRead && !TrustRecord(text, record, installDir, &why)) {
+        // A run ended by force between deleting the entry and the record
+        // leaves a record no entry vouches for, and none of its files: only
+        // the record and this program are left to remove.
+        if (!EntryNamesFolder(installDir) && NoRecordedFileLeft(record, installDir)) {
+            if (!silent)
+                ShowNothingLeft(GbkFromWide(installDir));
+            if (DeleteFileW(recordPath.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) {
+                *removeProgram = true;
+                return kDone;
+            }
+            return kIncomplete;
+        }
         read = RecordRead::kUnreadable;
+    }
     if (read == RecordRead::kUnreadable) {
         if (!silent)
             ShowRecordError(recordGbk, why);

@@ -3,6 +3,8 @@
 // trust. Installations go through the wizard as a user's would.
 #include "tests/e2e/e2e_support.h"
 
+#include "record/record_trust.h"
+#include "record/uninstall_record.h"
 #include "resources/resource_ids.h"
 #include "record/link_places.h"
 #include "record/uninstall_names.h"
@@ -57,6 +59,24 @@ bool SameStamp(const std::string& path, const std::string& bytes) {
 // boxes are found by their caption.
 HWND FindUninstallBox(const std::vector<HWND>& skip) {
     return FindMessageBoxByCaption(L"卸载", skip);
+}
+
+// Stops a service and waits (bounded) until it has.
+void StopService(const char* name) {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_STOP | SERVICE_QUERY_STATUS);
+    SERVICE_STATUS status = {};
+    if (service != nullptr) {
+        ControlService(service, SERVICE_CONTROL_STOP, &status);
+        WizardDriver::WaitUntil(
+            [&] {
+                return QueryServiceStatus(service, &status) &&
+                       status.dwCurrentState == SERVICE_STOPPED;
+            },
+            10000);
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
 }
 
 // Every file of the package is gone from the install folder, except those named.
@@ -237,9 +257,21 @@ TEST_F(UninstallTest, ReinstallOverUserEditedFilesThenUninstallKeepsThem) {
     };
     for (const auto& file : edited)
         ASSERT_TRUE(WriteBytes(kDir + file.Path, file.Bytes)) << file.Path;
+    StopService("VTR NetWork Mysql");
     Install(package, "uninstall-reinstall-2");
     for (const auto& file : edited)
         EXPECT_TRUE(SameStamp(kDir + file.Path, file.Bytes)) << "reinstall replaced " << file.Path;
+    // The new record leaves the changed files out and keeps the others.
+    std::string text;
+    UninstallRecord record;
+    ASSERT_TRUE(ReadBytes(kRecord, &text));
+    ASSERT_EQ(ParseUninstallRecord(text.data(), text.size(), &record), RecordError::kOk);
+    std::vector<std::string> listed;
+    for (const RecordedFile& file : record.Files)
+        listed.push_back(GbkFromWide(WideFrom(file.Path, CP_UTF8)));
+    for (const auto& file : edited)
+        EXPECT_EQ(std::count(listed.begin(), listed.end(), file.Path), 0) << file.Path;
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), "VTRServer\\Mysql\\data\\mysql\\user.frm"), 1);
 
     EXPECT_EQ(UninstallSilently(), 0);
     std::vector<std::string> kept;

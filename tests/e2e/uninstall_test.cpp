@@ -271,7 +271,8 @@ TEST_F(UninstallTest, ReinstallOverUserEditedFilesThenUninstallKeepsThem) {
         listed.push_back(GbkFromWide(WideFrom(file.Path, CP_UTF8)));
     for (const auto& file : edited)
         EXPECT_EQ(std::count(listed.begin(), listed.end(), file.Path), 0) << file.Path;
-    EXPECT_EQ(std::count(listed.begin(), listed.end(), "VTRServer\\Mysql\\data\\mysql\\user.frm"), 1);
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), "VTRServer\\Mysql\\data\\mysql\\user.frm"),
+              1);
 
     EXPECT_EQ(UninstallSilently(), 0);
     std::vector<std::string> kept;

@@ -167,8 +167,8 @@ TEST(UninstallRegistration, ReinstallRecordsOnlyWhatIsStillTheInstallations) {
     planted.Files.clear();
     std::string changed;
     ReadBytes(install + sameSize, &changed);
-    planted.Files.push_back({Utf8FromGbk(sameSize), changed.size(), 0,
-                             ExtendCrc32(0, changed.data(), changed.size())});
+    planted.Files.push_back(
+        {Utf8FromGbk(sameSize), changed.size(), 0, ExtendCrc32(0, changed.data(), changed.size())});
     ASSERT_TRUE(WriteBytes(install + kUninstallRecordFileName, FormatUninstallRecord(planted)));
     InstallWithProgramMg(package, install);
     UninstallRecord third = ReadRecord(install, &text);

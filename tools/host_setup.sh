@@ -80,6 +80,7 @@ apt_update() { # log file
     while :; do
         if host_apt_get update -q >"$out" 2>&1; then
             cat "$out" >>"$log_file"
+            rm -f "$out"
             return 0
         fi
         cat "$out" >>"$log_file"
@@ -88,6 +89,7 @@ apt_update() { # log file
         attempt=$((attempt + 1))
     done
     say "apt-get update failed $attempt times ($(first_apt_error "$out")); going on with the package indexes apt has"
+    rm -f "$out"
     return 1
 }
 
@@ -96,13 +98,12 @@ apt_update() { # log file
 apt_install() { # log file, package...
     local log_file=$1 out="$1.install"
     shift
-    if host_apt_get install -y -q --no-install-recommends "$@" >"$out" 2>&1; then
-        cat "$out" >>"$log_file"
-        return 0
-    fi
+    local status=0
+    host_apt_get install -y -q --no-install-recommends "$@" >"$out" 2>&1 || status=1
     cat "$out" >>"$log_file"
-    printf '%s' "$(first_apt_error "$out")"
-    return 1
+    [ $status -eq 0 ] || first_apt_error "$out"
+    rm -f "$out"
+    return $status
 }
 
 # Installs every package of the list that is missing; exits with one clear

@@ -16,8 +16,8 @@ WINE32_LOADER=/usr/lib/wine/wine
 # A mirror in the middle of a sync serves indexes that do not match its
 # Release file for a minute or two: apt-get update is tried this many times,
 # pausing APT_RETRY_PAUSE, then twice that, and so on, between attempts.
-APT_UPDATE_ATTEMPTS=${APT_UPDATE_ATTEMPTS:-3}
-APT_RETRY_PAUSE=${APT_RETRY_PAUSE:-15}
+APT_UPDATE_ATTEMPTS=3
+APT_RETRY_PAUSE=15
 # After the 32-bit packages could not be installed, builds within this many
 # minutes do not ask the mirror again.
 WINE32_RETRY_MINUTES=60

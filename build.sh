@@ -47,7 +47,7 @@ install_packages() {
         missing=1
     [ -z "$(host_missing_packages "${APT_PACKAGES[@]}")" ] || missing=1
     [ $missing -eq 0 ] && return 0
-    log "installing build and test packages"
+    log "installing build and test packages (apt's output: $BUILD_ROOT/apt.log)"
     install_build_packages "$BUILD_ROOT/apt.log" "${APT_PACKAGES[@]}" || exit 1
 }
 

@@ -65,11 +65,13 @@ host_pause() { sleep "$1"; }
 # ---- helpers ------------------------------------------------------------
 say() { printf 'build.sh: %s\n' "$*" >&2; }
 
-# The first error apt wrote into the given file, without the "E: ".
+# The first error apt wrote into the given file, without "E: " and the
+# closing full stop.
 first_apt_error() {
     local line
     line=$(grep -m1 '^E: ' "$1" 2>/dev/null)
-    printf '%s' "${line#E: }"
+    line=${line#E: }
+    printf '%s' "${line%.}"
 }
 
 # apt-get update, tried APT_UPDATE_ATTEMPTS times. When some index still
@@ -93,8 +95,8 @@ apt_update() { # log file
     return 1
 }
 
-# Installs the packages; on failure prints apt's first error and where its
-# whole output is, and returns 1.
+# Installs the packages, apt's output appended to the log file; on failure
+# prints apt's first error and returns 1.
 apt_install() { # log file, package...
     local log_file=$1 out="$1.install"
     shift
@@ -106,8 +108,8 @@ apt_install() { # log file, package...
     return $status
 }
 
-# Installs every package of the list that is missing; exits with one clear
-# error when that cannot be done. The apt output goes to the log file.
+# Installs every package of the list that is missing; says in one line why
+# when that cannot be done, and returns 1. apt's output goes to the log file.
 install_build_packages() { # log file, package...
     local log_file=$1 missing error
     shift
@@ -157,13 +159,14 @@ choose_test_build() { # work folder (probe program, apt log, memo)
         mkdir -p "$dir"
         : >"$dir/apt-i386.log"
         if ! host_has_i386; then
-            host_add_i386
+            # Should this fail, the install below says what is missing.
+            host_add_i386 || true
             APT_UPDATED=
         fi
         [ -n "${APT_UPDATED:-}" ] || apt_update "$dir/apt-i386.log" || true
         APT_UPDATED=1
         if ! error=$(apt_install "$dir/apt-i386.log" "${APT_PACKAGES_32[@]}"); then
-            TEST_ARCH_WHY="the 32-bit Wine packages (${APT_PACKAGES_32[*]}) cannot be installed: ${error:-apt-get install failed}"
+            TEST_ARCH_WHY="the 32-bit Wine packages (${APT_PACKAGES_32[*]}) cannot be installed (${error:-apt-get install failed}; apt's output is in $dir/apt-i386.log)"
             echo "$TEST_ARCH_WHY" >"$memo"
         elif ! host_wine32_runs; then
             TEST_ARCH_WHY="32-bit Wine was installed but does not start ($WINE32_LOADER --version fails)"

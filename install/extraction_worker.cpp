@@ -5,6 +5,7 @@
 #include "install/directory_path.h"
 #include "package/package_reader.h"
 #include "package/package_resources.h"
+#include "install/placed_files.h"
 #include "package/stream_inflater.h"
 #include "install/worker_pause.h"
 #include "install/database_service.h"
@@ -16,7 +17,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <io.h>
-#include <memory>
 
 namespace {
 
@@ -137,9 +137,6 @@ class WorkerRun {
     int StepTotal() const;
     void PlanGroups(GroupPlan plans[3]) const;
     void MakeBackupFolder(const char* folder);
-    // One inflater serves the run; it holds no state between entries.
-    std::unique_ptr<StreamInflater> inflater_;
-
     void InstallEntry(const PackageView& package, const PackageEntry& entry, const char* folder);
     Placement UnpackNewTarget(const char* target, const char* folder, const PackageEntry& entry,
                               const uint8_t* stream);
@@ -250,8 +247,6 @@ Placement WorkerRun::UnpackNewTarget(const char* target, const char* folder,
         Fail(kPathTooLong, target);
         return Placement::Failed;
     }
-    if (!inflater_)
-        inflater_.reset(new StreamInflater());
     // One handle writes the partial file, gives it the times and renames it.
     HANDLE file = CreateFileA(partial, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -266,7 +261,8 @@ Placement WorkerRun::UnpackNewTarget(const char* target, const char* folder,
         Fail(kTargetNotOpened, target);
         return Placement::Failed;
     }
-    int result = inflater_->Run(stream, entry.CompressedLength, output);
+    ContentStamp stamp;
+    int result = InflateToStreamStamped(stream, entry.CompressedLength, output, &stamp);
     if (result != 0) {
         fclose(output);
         DeleteFileA(partial);
@@ -275,7 +271,10 @@ Placement WorkerRun::UnpackNewTarget(const char* target, const char* folder,
     }
     // A cancel seen now leaves the target with the time of its unpacking.
     bool cancelled = CancelRequested(10);
-    return MoveIntoPlace(file, output, partial, target, cancelled ? nullptr : &entry);
+    Placement placed = MoveIntoPlace(file, output, partial, target, cancelled ? nullptr : &entry);
+    if (placed == Placement::Placed)
+        RememberPlacedFile(target, stamp);
+    return placed;
 }
 
 // The times are set on the handle that wrote the partial file and also
@@ -435,6 +434,7 @@ DWORD WorkerRun::Run() {
     SetProgressRange(nullptr, total);
     FormatBounded(workFile_, sizeof workFile_, "%s%s", context_.WorkDir, "Zlib.tmp");
     GetLocalTime(&now_);
+    ForgetPlacedFiles();
 
     ResourceBytes index = LoadPackageResource(kIndexResourceId);
     ResourceBytes payload = LoadPackageResource(kPayloadResourceId);

@@ -262,7 +262,16 @@ Placement WorkerRun::UnpackNewTarget(const char* target, const char* folder,
         return Placement::Failed;
     }
     ContentStamp stamp;
-    int result = InflateToStreamStamped(stream, entry.CompressedLength, output, &stamp);
+    int result = 0;
+    try {
+        result = InflateToStreamStamped(stream, entry.CompressedLength, output, &stamp);
+    } catch (...) {
+        // The run's catch-all counts the entry as done; the partial file
+        // must not stay open and behind.
+        fclose(output);
+        DeleteFileA(partial);
+        throw;
+    }
     if (result != 0) {
         fclose(output);
         DeleteFileA(partial);

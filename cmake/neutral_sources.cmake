@@ -10,4 +10,5 @@ set(NEUTRAL_SOURCES
     package/package_writer.cpp
     package/stream_inflater.cpp
     postinstall/output_recognition.cpp
+    wizard/picture_scaling.cpp
     uninstall/uninstall_record.cpp)

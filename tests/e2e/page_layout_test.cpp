@@ -157,7 +157,10 @@ class PageLayoutTest : public ::testing::Test {
         DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &need, flags);
         SelectObject(dc, old);
         DeleteDC(dc);
-        EXPECT_LE(need.right - need.left, client.right) << ToGbk(text);
+        // A one-line status cuts a long path at its edge on purpose; only its
+        // height must fit.
+        if (kind != SS_LEFTNOWORDWRAP)
+            EXPECT_LE(need.right - need.left, client.right) << ToGbk(text);
         EXPECT_LE(need.bottom - need.top, client.bottom) << ToGbk(text);
     }
 

@@ -159,8 +159,9 @@ class PageLayoutTest : public ::testing::Test {
         DeleteDC(dc);
         // A one-line status cuts a long path at its edge on purpose; only its
         // height must fit.
-        if (kind != SS_LEFTNOWORDWRAP)
+        if (kind != SS_LEFTNOWORDWRAP) {
             EXPECT_LE(need.right - need.left, client.right) << ToGbk(text);
+        }
         EXPECT_LE(need.bottom - need.top, client.bottom) << ToGbk(text);
     }
 

@@ -10,4 +10,5 @@ set(NEUTRAL_SOURCES
     package/package_writer.cpp
     package/stream_inflater.cpp
     install/output_recognition.cpp
-    record/uninstall_record.cpp)
+    record/uninstall_record.cpp
+    wizard/picture_scaling.cpp)

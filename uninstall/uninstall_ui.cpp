@@ -8,6 +8,7 @@ namespace {
 
 const char kWindowClass[] = "MdpxUninstallProgress";
 const size_t kNamesShown = 12;
+const int kIconId = 102;
 
 std::string Caption(const std::string& product) {
     return "卸载 " + product;
@@ -23,6 +24,22 @@ LRESULT CALLBACK ProgressProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 // right whatever the system's code page.
 int Box(const std::string& text, const std::string& caption, UINT flags) {
     return MessageBoxW(nullptr, WideFromGbk(text).c_str(), WideFromGbk(caption).c_str(), flags);
+}
+
+// The program is DPI-aware (its manifest says so): sizes laid out for 96 DPI
+// grow with the screen's DPI, as its font does.
+int ScreenDpi() {
+    HDC screen = GetDC(nullptr);
+    int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen)
+        ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
+}
+
+HICON ProgramIcon(int widthMetric, int heightMetric) {
+    return static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(kIconId),
+                                         IMAGE_ICON, GetSystemMetrics(widthMetric),
+                                         GetSystemMetrics(heightMetric), LR_SHARED));
 }
 
 void PumpMessages() {
@@ -54,20 +71,25 @@ ProgressWindow::ProgressWindow(const std::string& title) {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
     HINSTANCE instance = GetModuleHandleA(nullptr);
-    WNDCLASSA windowClass = {};
+    WNDCLASSEXA windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = ProgressProc;
     windowClass.hInstance = instance;
+    windowClass.hIcon = ProgramIcon(SM_CXICON, SM_CYICON);
+    windowClass.hIconSm = ProgramIcon(SM_CXSMICON, SM_CYSMICON);
     windowClass.hCursor = LoadCursor(nullptr, IDC_WAIT);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = kWindowClass;
-    RegisterClassA(&windowClass);
+    RegisterClassExA(&windowClass);
 
     NONCLIENTMETRICSA metrics = {};
     metrics.cbSize = sizeof metrics;
     if (SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
         font_ = CreateFontIndirectA(&metrics.lfMessageFont);
 
-    const int width = 420, height = 130;
+    const int dpi = ScreenDpi();
+    auto scaled = [dpi](int size) { return MulDiv(size, dpi, USER_DEFAULT_SCREEN_DPI); };
+    const int width = scaled(420), height = scaled(130);
     int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
     int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
     window_ =
@@ -78,12 +100,13 @@ ProgressWindow::ProgressWindow(const std::string& title) {
     SetWindowTextW(window_, WideFromGbk(title).c_str());
     RECT client;
     GetClientRect(window_, &client);
-    int inner = client.right - 32;
+    const int margin = scaled(16);
+    int inner = client.right - 2 * margin;
     text_ = CreateWindowExW(0, L"STATIC", WideFromGbk("正在卸载……").c_str(),
-                            WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_PATHELLIPSIS, 16, 16,
-                            inner, 20, window_, nullptr, instance, nullptr);
-    bar_ = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, 16, 46, inner, 18,
-                           window_, nullptr, instance, nullptr);
+                            WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_PATHELLIPSIS, margin,
+                            margin, inner, scaled(20), window_, nullptr, instance, nullptr);
+    bar_ = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, margin, scaled(46), inner,
+                           scaled(18), window_, nullptr, instance, nullptr);
     if (font_ != nullptr && text_ != nullptr)
         SendMessageA(text_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     SendMessageA(bar_, PBM_SETRANGE32, 0, 1000);

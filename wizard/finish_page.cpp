@@ -18,10 +18,13 @@ void FormatFinishText(char* buf, size_t capacity, uint32_t failed, const char* e
 }
 
 INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM, LPARAM) {
+    if (message == WM_DESTROY)
+        ReleasePicture(page);
     if (message != WM_INITDIALOG)
         return FALSE;
     const SetupContext& context = g_SetupContext;
     HWND frame = context.MainWindow;
+    FitPicture(page, IDB_SIDE_PICTURE, kSidePictureUnits);
     PlacePage(page, 0);
     ShowWindow(GetDlgItem(frame, IDOK), SW_HIDE);
     ShowWindow(GetDlgItem(frame, IDC_BACK), SW_HIDE);

@@ -3,6 +3,7 @@
 #include "install/setup_context.h"
 #include "core/text_util.h"
 #include "resources/resource_ids.h"
+#include "wizard/com_apartment.h"
 
 #include <shlobj.h>
 
@@ -29,6 +30,7 @@ int BrowseForFolder(HWND owner, char* buffer, int size) {
     info.pszDisplayName = path;
     info.lpszTitle = "请选择目录";
     info.ulFlags = BIF_RETURNONLYFSDIRS;
+    ComApartment com; // released when the picker and its item list are done
     LPITEMIDLIST chosen = SHBrowseForFolderA(&info);
     path[0] = '\0';
     if (chosen) {
@@ -63,7 +65,7 @@ void ApplyCaptionFont(HWND control, int height) {
     SetupContext& context = g_SetupContext;
     if (context.CaptionFont)
         DeleteObject(context.CaptionFont);
-    context.CaptionFont = MakeTitleFont(height);
+    context.CaptionFont = MakeTitleFont(MulDiv(height, ScreenDpi(), USER_DEFAULT_SCREEN_DPI));
     SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(context.CaptionFont), TRUE);
 }
 

@@ -12,10 +12,14 @@ INT_PTR CALLBACK WelcomePageProc(HWND page, UINT message, WPARAM, LPARAM) {
         ComposeNamed(text, sizeof text, "此向导将引导你完成【", "】的安装进程");
         SetDlgItemTextA(page, IDC_WELCOME_INTRO, text);
         ApplyCaptionFont(GetDlgItem(page, IDC_WELCOME_CAPTION), 18);
+        FitPicture(page, IDB_SIDE_PICTURE, kSidePictureUnits);
         PlacePage(page, 0);
         EnableWindow(GetDlgItem(g_SetupContext.MainWindow, IDOK), TRUE);
         return TRUE;
     }
+    case WM_DESTROY:
+        ReleasePicture(page);
+        return FALSE;
     case WM_CTLCOLORDLG:
     case WM_CTLCOLORSTATIC:
         return reinterpret_cast<INT_PTR>(GetStockObject(WHITE_BRUSH));

@@ -198,9 +198,19 @@ static void OnInitDialog(HWND frame) {
     // (after a message box, say); put it beneath them and clip it.
     SetWindowPos(GetDlgItem(frame, IDC_HEADER_BAND), HWND_BOTTOM, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    FitPicture(frame, IDB_HEADER_PICTURE, kHeaderPictureUnits);
     context.CurrentPage = CreatePage(frame, context.PageIndex);
-    HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_SETUP));
+    // Each icon in the size the system shows it at this DPI, rather than one
+    // size stretched or shrunk by the system.
+    HINSTANCE module = GetModuleHandleA(nullptr);
+    HICON icon = static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(IDI_SETUP), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXICON),
+                                               GetSystemMetrics(SM_CYICON), LR_SHARED));
     SetClassLongPtrA(frame, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
+    HICON smallIcon = static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(IDI_SETUP), IMAGE_ICON,
+                                                    GetSystemMetrics(SM_CXSMICON),
+                                                    GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    SendMessageA(frame, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon));
 }
 
 INT_PTR CALLBACK WizardFrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -225,6 +235,9 @@ INT_PTR CALLBACK WizardFrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM
     case WM_CLOSE:
         OnClose(frame);
         return TRUE;
+    case WM_DESTROY:
+        ReleasePicture(frame);
+        return FALSE;
     case WM_INSTALL_DONE:
         OnInstallDone(frame);
         return FALSE;

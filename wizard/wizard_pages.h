@@ -23,12 +23,24 @@ HFONT MakeTitleFont(int height);
 // backslash and returns its length, or 0 when the user cancelled.
 int BrowseForFolder(HWND owner, char* buffer, int size);
 
+// The rectangles of the side picture (Welcome and Finish) and of the frame's
+// header picture in their templates, in dialog units.
+extern const RECT kSidePictureUnits;
+extern const RECT kHeaderPictureUnits;
+// The screen's DPI as this (system-aware) program sees it.
+int ScreenDpi();
+// Gives the dialog's picture control the bitmap scaled to fill units at the
+// dialog's font and DPI; the control keeps the template's picture if that
+// fails. ReleasePicture takes the picture back and deletes it (WM_DESTROY).
+void FitPicture(HWND dialog, int bitmapId, const RECT& units);
+void ReleasePicture(HWND dialog);
+
 // Page contract helpers.
 int InnerPageTop(HWND frame);
 void PlacePage(HWND page, int y);
 void SetHeaderTexts(HWND frame, const char* title, const char* subtitle);
-// Replaces the record's caption font with a new one of the given height and
-// gives it to control.
+// Replaces the record's caption font with a new one of the given height (in
+// pixels at 96 DPI, scaled to the screen's) and gives it to control.
 void ApplyCaptionFont(HWND control, int height);
 
 // Location page rules, kept free of windows for testing.

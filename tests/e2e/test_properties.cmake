@@ -14,3 +14,15 @@ set_tests_properties(SigningFixture.SignsTheSampleAndTheBareProgram PROPERTIES
     FIXTURES_SETUP signed_programs SKIP_RETURN_CODE 77 TIMEOUT 120)
 set_tests_properties(IntegrityInstallTest.SignedSampleProgramInstallsThroughTheWizard
     PROPERTIES FIXTURES_REQUIRED signed_programs)
+
+# The page layout test again with the prefix at 144 and 192 DPI (put back to
+# what it was afterwards, which restarts the prefix's wineserver).
+foreach(dpi 144 192)
+    set(name PageLayoutTest.EveryPageFitsAt${dpi}Dpi)
+    add_test(NAME ${name}
+        COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/at_dpi.sh ${dpi} ${CMAKE_BINARY_DIR}
+            $<TARGET_FILE:${area}_tests> --gtest_filter=PageLayoutTest.EveryPageFitsAtTheScreenDpi
+        WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/testrun)
+    set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE TIMEOUT 300
+        SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+endforeach()

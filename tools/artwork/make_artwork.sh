@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Draws the installer's artwork into resources/: the side picture of the Welcome and
-# Finish pages, the header picture of the inner pages and the program icon.
+# Finish pages, the header picture of the inner pages and the program icon. The
+# program scales the two pictures to their frames at other DPIs.
 # The build does not run this; its outputs are checked in. Needs ImageMagick 6 and
 # the DejaVu fonts. The same inputs give byte-identical files.
 #
@@ -162,11 +163,18 @@ header_picture() {
         -alpha off -type TrueColor BMP3:"$OUT/header_picture.bmp"
 }
 
+# The sizes Windows shows the icon at from 100 to 200 percent: 16/20/24/32 in
+# title bars and small lists, 32/40/48/64 for large ones. Smaller renderings
+# get bolder cuts, and the two smallest only one.
 icon() {
+    badge "$WORK/icon64.png" 64
     badge "$WORK/icon48.png" 48
+    badge "$WORK/icon40.png" 40 1.1
     badge "$WORK/icon32.png" 32 1.2
+    badge "$WORK/icon24.png" 24 1.4
+    badge "$WORK/icon20.png" 20 1.6 1
     badge "$WORK/icon16.png" 16 1.7 1
-    convert "$WORK/icon48.png" "$WORK/icon32.png" "$WORK/icon16.png" "$OUT/setup.ico"
+    convert "$WORK"/icon{64,48,40,32,24,20,16}.png "$OUT/setup.ico"
 }
 
 mkdir -p "$OUT"

@@ -1,15 +1,25 @@
 // Console driver for the demo: runs a setup program through every wizard
 // page, answering Yes to the data-server question. Before each page's
 // screenshot it prints "SHOT <name>" and waits for a line on standard input,
-// so the calling script can take the picture. Texts are printed in GBK.
+// so the calling script can take the picture; the line also gives the frame's
+// place on the screen, in pixels, to cut the picture to. Texts are printed in
+// GBK.
 #include "wizard_driver.h"
 
 #include "resources/resource_ids.h"
 
 #include <cstdio>
 
+static HWND g_Frame = nullptr;
+
 static void Shot(const char* name) {
-    printf("SHOT %s\n", name);
+    RECT frame = {};
+    if (g_Frame && GetWindowRect(g_Frame, &frame))
+        printf("SHOT %s %ld %ld %ld %ld\n", name, static_cast<long>(frame.left),
+               static_cast<long>(frame.top), static_cast<long>(frame.right - frame.left),
+               static_cast<long>(frame.bottom - frame.top));
+    else
+        printf("SHOT %s\n", name);
     fflush(stdout);
     char line[64];
     if (!fgets(line, sizeof line, stdin))
@@ -32,12 +42,15 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: wizard-driver <setup.exe> [working folder]\n");
         return 2;
     }
+    // Screen pixels, whatever the DPI: the picture is cut to them.
+    SetProcessDPIAware();
     WizardDriver driver;
     if (!driver.Start(argv[1], argc > 2 ? argv[2] : ""))
         return Fail("cannot start the setup program");
     if (!driver.WaitForFrame() || !driver.WaitForPage(0))
         return Fail("no wizard");
     HWND frame = driver.Frame();
+    g_Frame = frame;
     Say("caption", driver.Text(frame));
     Say("welcome", driver.PageText(IDC_WELCOME_CAPTION));
     Shot("1-welcome");

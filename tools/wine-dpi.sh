@@ -1,0 +1,32 @@
+# Sourced after tools/wine-env.sh: set_prefix_dpi DPI sets the DPI of this
+# build's Wine prefix (LogPixels, what the display settings' scaling sets on
+# Windows) and restarts the prefix's wineserver, since a running one keeps the
+# old value; restore_prefix_dpi puts back what was there before the first
+# change. Only this prefix's server is touched.
+PREFIX_DPI_KEY='HKCU\Control Panel\Desktop'
+PREFIX_DPI_SAVED=
+
+set_prefix_dpi() { # dpi
+    if [ -z "$PREFIX_DPI_SAVED" ]; then
+        PREFIX_DPI_SAVED=$("$SETUP_WINE" reg query "$PREFIX_DPI_KEY" /v LogPixels 2>/dev/null |
+            tr -d '\r' | awk '$1 == "LogPixels" {print $3}' || true)
+        PREFIX_DPI_SAVED=${PREFIX_DPI_SAVED:-none}
+    fi
+    "$SETUP_WINE" reg add "$PREFIX_DPI_KEY" /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1 ||
+        return 1
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+}
+
+restore_prefix_dpi() {
+    [ -n "$PREFIX_DPI_SAVED" ] || return 0
+    if [ "$PREFIX_DPI_SAVED" = none ]; then
+        "$SETUP_WINE" reg delete "$PREFIX_DPI_KEY" /v LogPixels /f >/dev/null 2>&1 || true
+    else
+        "$SETUP_WINE" reg add "$PREFIX_DPI_KEY" /v LogPixels /t REG_DWORD \
+            /d "$((PREFIX_DPI_SAVED))" /f >/dev/null 2>&1 || true
+    fi
+    PREFIX_DPI_SAVED=
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+}

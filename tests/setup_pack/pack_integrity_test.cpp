@@ -99,7 +99,7 @@ TEST(SetupPackIntegrity, SignedProgramIsVerifiedInspectedAndExtracted) {
     EXPECT_TRUE(Has(inspect.Out, "digest.payload: ")) << inspect.Out;
     EXPECT_FALSE(Has(inspect.Out, "(differs")) << inspect.Out;
     EXPECT_TRUE(Has(inspect.Out, "signature.signer: CN=Setup test signer")) << inspect.Out;
-    EXPECT_TRUE(Has(inspect.Out, "signature.description: Setup test\r\n")) << inspect.Out;
+    EXPECT_TRUE(Has(inspect.Out, "signature.description: Setup test")) << inspect.Out;
     EXPECT_TRUE(Has(inspect.Out, "signature.timestamp: none")) << inspect.Out;
     EXPECT_TRUE(Has(inspect.Out, "signature.covers_file: yes (SHA-256 image digest)"))
         << inspect.Out;
@@ -146,7 +146,7 @@ TEST(SetupPackIntegrity, VerifySaysWhetherTheSignatureCoversTheFile) {
              return FlipResourceByte(exe, uninstaller, uninstaller.size() / 3);
          },
          1, kNotCovered, "fault: header checksum"},
-        {"certificate table's first signature byte",
+        {"first byte of the signature, checksum set again",
          [&](const std::string& exe) { return FlipFileByte(exe, layout.CertificateOffset + 8); },
          1, "fault: signature: ", "fault: header checksum"},
         {"checksum field only (not covered by the signature)",

@@ -5,6 +5,7 @@
 #include "tests/setup_pack/pack_test_util.h"
 
 #include "app/setup_context.h"
+#include "package/package_resources.h"
 #include "tests/support/setup_runner.h"
 #include "tests/support/test_support.h"
 #include "tests/support/worker_harness.h"

@@ -165,12 +165,14 @@ bool WriteTestSetup(const TestPackage& package, const std::string& outputExe,
     bool ok = WriteSetupProgram(BinPath("setup.exe").c_str(), outputExe.c_str(), payloadBlob,
                                 indexBlob, configBlob, digestBlob, &error);
     EXPECT_TRUE(ok) << error;
-    ProgramPlaces places;
     if (ok && !package.SetChecksum) {
         std::string bytes;
-        ok = FindProgramPlaces(outputExe, &places) && ReadBytes(outputExe, &bytes);
+        ProgramLayout layout;
+        ok = ReadBytes(outputExe, &bytes) &&
+             ReadProgramLayout(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+                               &layout);
         if (ok) {
-            memset(&bytes[places.CheckSumOffset], 0, 4);
+            memset(&bytes[layout.CheckSumOffset], 0, 4);
             ok = WriteBytes(outputExe, bytes);
         }
         EXPECT_TRUE(ok) << "cannot clear the checksum of " << outputExe;

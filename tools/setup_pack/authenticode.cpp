@@ -151,29 +151,22 @@ std::string FormatUtc(const SYSTEMTIME& t) {
     return text;
 }
 
+// The time-stamp token: ContentInfo { signedData, [0] SignedData { version,
+// digestAlgorithms, encapContentInfo { TSTInfo's type, [0] OCTET STRING {
 // TSTInfo ::= SEQUENCE { version, policy, messageImprint, serialNumber,
-// genTime GeneralizedTime ("YYYYMMDDHHMMSS[.f]Z"), ... }.
+// genTime GeneralizedTime ("YYYYMMDDHHMMSS[.f]Z"), ... } } } } }.
 std::string Rfc3161Time(const uint8_t* data, size_t size) {
-    HCRYPTMSG message = CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0,
-                                             nullptr, nullptr);
-    std::string when;
-    if (message && CryptMsgUpdate(message, data, static_cast<DWORD>(size), TRUE)) {
-        Bytes content = MessageParam(message, CMSG_CONTENT_PARAM);
-        Der der{content.data(), content.size()}, info, time;
-        if (der.Tag() == 0x04)
-            der.Next(0x04, &der);
-        if (der.Next(0x30, &info) && info.Next(0x02, nullptr) && info.Next(0x06, nullptr) &&
-            info.Next(0x30, nullptr) && info.Next(0x02, nullptr) && info.Next(0x18, &time) &&
-            time.Left >= 14) {
-            std::string t(reinterpret_cast<const char*>(time.At), 14);
-            when = t.substr(0, 4) + "-" + t.substr(4, 2) + "-" + t.substr(6, 2) + " " +
-                   t.substr(8, 2) + ":" + t.substr(10, 2) + ":" + t.substr(12, 2) +
-                   " UTC (RFC 3161)";
-        }
-    }
-    if (message)
-        CryptMsgClose(message);
-    return when;
+    Der token{data, size}, info, signedData, body, encap, wrapped, octets, tst, time;
+    if (!token.Next(0x30, &info) || !info.Next(0x06, nullptr) || !info.Next(0xA0, &signedData) ||
+        !signedData.Next(0x30, &body) || !body.Next(0x02, nullptr) || !body.Next(0x31, nullptr) ||
+        !body.Next(0x30, &encap) || !encap.Next(0x06, nullptr) || !encap.Next(0xA0, &wrapped) ||
+        !wrapped.Next(0x04, &octets) || !octets.Next(0x30, &tst) || !tst.Next(0x02, nullptr) ||
+        !tst.Next(0x06, nullptr) || !tst.Next(0x30, nullptr) || !tst.Next(0x02, nullptr) ||
+        !tst.Next(0x18, &time) || time.Left < 14)
+        return std::string();
+    std::string t(reinterpret_cast<const char*>(time.At), 14);
+    return t.substr(0, 4) + "-" + t.substr(4, 2) + "-" + t.substr(6, 2) + " " + t.substr(8, 2) +
+           ":" + t.substr(10, 2) + ":" + t.substr(12, 2) + " UTC (RFC 3161)";
 }
 
 // The legacy Authenticode counter-signature: its signing-time attribute.

@@ -31,8 +31,9 @@ class MappedProgram {
     bool Open(const wchar_t* path) {
         // The loader holds the running program open; sharing everything
         // keeps this open from failing beside it.
-        file_ = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        file_ =
+            CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         LARGE_INTEGER size;
         if (file_ == INVALID_HANDLE_VALUE || !GetFileSizeEx(file_, &size) || size.QuadPart == 0 ||
             static_cast<unsigned long long>(size.QuadPart) > SIZE_MAX)
@@ -54,7 +55,8 @@ class MappedProgram {
 
 std::wstring PackageFilePath() {
     std::vector<wchar_t> path(32768);
-    DWORD length = GetModuleFileNameW(PackageModule(), path.data(), static_cast<DWORD>(path.size()));
+    DWORD length =
+        GetModuleFileNameW(PackageModule(), path.data(), static_cast<DWORD>(path.size()));
     if (length == 0 || length >= path.size())
         return std::wstring();
     return std::wstring(path.data(), length);
@@ -96,8 +98,8 @@ struct FilePlaces {
 // False when the walk over the file's resource directory and the loader
 // disagree: the loader's resources are then checked apart.
 bool FindPlaces(const MappedProgram& file, FilePlaces* places) {
-    places->HasDigest = FindFileResource(file.Data(), file.Size(), kPackageResourceType,
-                                         0, kDigestResourceId, &places->Digest);
+    places->HasDigest = FindFileResource(file.Data(), file.Size(), kPackageResourceType, 0,
+                                         kDigestResourceId, &places->Digest);
     if (places->HasDigest != LoadPackageResource(kDigestResourceId).Found)
         return false;
     for (int i = 0; i < kDigestPartCount; ++i) {
@@ -117,9 +119,8 @@ bool FileMatches(const MappedProgram& file, const ProgramLayout& layout, const F
                  CheckProgressWindow* progress) {
     const bool checksumSet = layout.StoredCheckSum != 0;
     PackageDigest digest;
-    if (places.HasDigest &&
-        DecodeDigest(file.Data() + places.Digest.Offset, places.Digest.Size, &digest) !=
-            DigestFormat::kOk)
+    if (places.HasDigest && DecodeDigest(file.Data() + places.Digest.Offset, places.Digest.Size,
+                                         &digest) != DigestFormat::kOk)
         return false;
     uint64_t first = checksumSet ? 0 : file.Size(), end = checksumSet ? file.Size() : 0;
     for (int i = 0; places.HasDigest && i < kDigestPartCount; ++i) {
@@ -150,8 +151,7 @@ bool FileMatches(const MappedProgram& file, const ProgramLayout& layout, const F
         }
         UpdateCheckProgress(progress, pieceEnd - first, end - first);
     }
-    if (checksumSet &&
-        !PeChecksumMatches(layout.StoredCheckSum, checksum.Value(), file.Size()))
+    if (checksumSet && !PeChecksumMatches(layout.StoredCheckSum, checksum.Value(), file.Size()))
         return false;
     for (int i = 0; places.HasDigest && i < kDigestPartCount; ++i)
         if (crc[i] != digest.Parts[i].Crc)

@@ -21,7 +21,8 @@ bool U32(const uint8_t* file, uint64_t size, uint64_t at, uint32_t* value) {
     if (at > size || size - at < 4)
         return false;
     *value = static_cast<uint32_t>(file[at]) | (static_cast<uint32_t>(file[at + 1]) << 8) |
-             (static_cast<uint32_t>(file[at + 2]) << 16) | (static_cast<uint32_t>(file[at + 3]) << 24);
+             (static_cast<uint32_t>(file[at + 2]) << 16) |
+             (static_cast<uint32_t>(file[at + 3]) << 24);
     return true;
 }
 
@@ -181,8 +182,7 @@ bool FindFileResource(const uint8_t* file, uint64_t size, const char* typeName, 
     uint64_t typeEntry = 0, idEntry = 0, languageEntry = 0;
     uint32_t types = 0, languages = 0, data = 0;
     // Type, then id, then language: two subdirectories and a data entry.
-    if (!FindEntry(tree, 0, typeName, typeId, false, &typeEntry, &types) ||
-        !(types & kHighBit) ||
+    if (!FindEntry(tree, 0, typeName, typeId, false, &typeEntry, &types) || !(types & kHighBit) ||
         !FindEntry(tree, types & ~kHighBit, nullptr, id, false, &idEntry, &languages) ||
         !(languages & kHighBit) ||
         !FindEntry(tree, languages & ~kHighBit, nullptr, 0, true, &languageEntry, &data) ||

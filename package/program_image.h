@@ -22,8 +22,8 @@ bool ReadProgramLayout(const uint8_t* file, uint64_t size, ProgramLayout* layout
 
 // One resource's bytes as they lie in the file.
 struct FileResource {
-    uint64_t Offset = 0;     // of the data
-    uint32_t Size = 0;       // of the data
+    uint64_t Offset = 0;        // of the data
+    uint32_t Size = 0;          // of the data
     uint64_t IdEntryOffset = 0; // of the directory entry that names its id
 };
 

@@ -142,7 +142,11 @@ TEST(DamagedPackageTest, FlippedByteIsRefusedBeforeAnyPage) {
         {"directory entry naming the digest (BIN 122)", nullptr,
          static_cast<size_t>(places.DigestIdEntry)},
     };
-    CaseResult result{"Flipped byte anywhere in the program file", 0, 0, 0, 0,
+    CaseResult result{"Flipped byte anywhere in the program file",
+                      0,
+                      0,
+                      0,
+                      0,
                       "安装包已损坏，无法安装。 before any page (header checksum and digest)"};
     for (const Flip& flip : flips) {
         SCOPED_TRACE(flip.Where);

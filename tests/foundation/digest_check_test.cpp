@@ -66,8 +66,8 @@ TEST(DigestCheck, AcceptsIntactAndUncheckablePackagesAndRefusesTheRest) {
         {"intact", true, true, kNothing, nullptr, 0, true},
         {"no digest", false, true, kNothing, nullptr, 0, true},
         {"no checksum", true, false, kNothing, nullptr, 0, true},
-        {"neither: nothing to check against", false, false, kResource, &payload,
-         payload.size() / 2, true},
+        {"neither: nothing to check against", false, false, kResource, &payload, payload.size() / 2,
+         true},
         {"neither, flipped code", false, false, kFileOffset, nullptr, places.CodeMiddle, true},
         {"flipped payload", true, true, kResource, &payload, payload.size() / 2, false},
         {"flipped index", true, true, kResource, &index, 700, false},
@@ -120,8 +120,7 @@ TEST(DigestCheck, ChecksumIsTheSystemsOwn) {
     // Odd sizes and pieces: one byte more.
     std::string longer = bytes + "\x7F";
     ASSERT_TRUE(WriteBytes(dir + "odd.exe", longer));
-    ASSERT_EQ(MapFileAndCheckSumA((dir + "odd.exe").c_str(), &header, &computed),
-              CHECKSUM_SUCCESS);
+    ASSERT_EQ(MapFileAndCheckSumA((dir + "odd.exe").c_str(), &header, &computed), CHECKSUM_SUCCESS);
     EXPECT_EQ(ComputePeChecksum(reinterpret_cast<const uint8_t*>(longer.data()), longer.size(),
                                 places.CheckSumOffset),
               computed);

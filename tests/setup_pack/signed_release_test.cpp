@@ -88,8 +88,7 @@ TEST(SignedRelease, InspectShowsTheTimeStamp) {
     EXPECT_EQ(inspect.ExitCode, 0);
     EXPECT_NE(inspect.Out.find("signature.timestamp: " + expected), std::string::npos)
         << inspect.Out;
-    EXPECT_NE(inspect.Out.find(std::string("signature.signer: ") + kTokenSigner),
-              std::string::npos)
+    EXPECT_NE(inspect.Out.find(std::string("signature.signer: ") + kTokenSigner), std::string::npos)
         << inspect.Out;
 }
 

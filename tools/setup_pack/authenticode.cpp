@@ -92,9 +92,9 @@ bool ReadIndirectData(Der content, std::string* algorithmOid, Bytes* digest) {
     // Some decoders hand the content over still wrapped in its OCTET STRING.
     if (content.Tag() == 0x04 && !content.Next(0x04, &content))
         return false;
-    if (!content.Next(0x30, &outer) || !outer.Next(0x30, &data) ||
-        !outer.Next(0x30, &digestInfo) || !digestInfo.Next(0x30, &algorithm) ||
-        !algorithm.Next(0x06, &oid) || !digestInfo.Next(0x04, &value))
+    if (!content.Next(0x30, &outer) || !outer.Next(0x30, &data) || !outer.Next(0x30, &digestInfo) ||
+        !digestInfo.Next(0x30, &algorithm) || !algorithm.Next(0x06, &oid) ||
+        !digestInfo.Next(0x04, &value))
         return false;
     *algorithmOid = OidText(oid);
     digest->assign(value.At, value.At + value.Left);
@@ -112,9 +112,10 @@ bool ImageDigest(const wchar_t* algorithm, const uint8_t* file, const ProgramLay
               BCryptGetProperty(provider, BCRYPT_HASH_LENGTH, reinterpret_cast<PUCHAR>(&length),
                                 sizeof length, &got, 0) == 0 &&
               BCryptCreateHash(provider, &hash, nullptr, 0, nullptr, 0, 0) == 0;
-    const uint64_t cuts[][2] = {{0, layout.CheckSumOffset},
-                                {uint64_t(layout.CheckSumOffset) + 4, layout.SecurityEntryOffset},
-                                {uint64_t(layout.SecurityEntryOffset) + 8, layout.CertificateOffset}};
+    const uint64_t cuts[][2] = {
+        {0, layout.CheckSumOffset},
+        {uint64_t(layout.CheckSumOffset) + 4, layout.SecurityEntryOffset},
+        {uint64_t(layout.SecurityEntryOffset) + 8, layout.CertificateOffset}};
     for (const auto& cut : cuts) {
         for (uint64_t at = cut[0]; ok && at < cut[1]; at += 1u << 30) {
             uint64_t piece = cut[1] - at < (1u << 30) ? cut[1] - at : (1u << 30);
@@ -285,8 +286,8 @@ void ExamineSignature(const uint8_t* file, uint64_t size, const ProgramLayout& l
     if (!CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
                           CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr, &store,
                           &message, nullptr)) {
-        report->Problem = "the signature cannot be read (error " + std::to_string(GetLastError()) +
-                          ")";
+        report->Problem =
+            "the signature cannot be read (error " + std::to_string(GetLastError()) + ")";
         return;
     }
     Bytes innerType = MessageParam(message, CMSG_INNER_CONTENT_TYPE_PARAM);
@@ -294,8 +295,8 @@ void ExamineSignature(const uint8_t* file, uint64_t size, const ProgramLayout& l
     std::string algorithmOid;
     Bytes signedDigest, fileDigest;
     const DigestAlgorithm* algorithm = nullptr;
-    if (innerType.empty() || strcmp(reinterpret_cast<const char*>(innerType.data()),
-                                    kIndirectDataOid) != 0 ||
+    if (innerType.empty() ||
+        strcmp(reinterpret_cast<const char*>(innerType.data()), kIndirectDataOid) != 0 ||
         !ReadIndirectData(Der{content.data(), content.size()}, &algorithmOid, &signedDigest)) {
         report->Problem = "the signature holds no Authenticode image digest";
     } else {
@@ -303,8 +304,8 @@ void ExamineSignature(const uint8_t* file, uint64_t size, const ProgramLayout& l
             if (algorithmOid == known.Oid)
                 algorithm = &known;
         if (algorithm == nullptr)
-            report->Problem = "the image digest uses an algorithm this tool does not know (" +
-                              algorithmOid + ")";
+            report->Problem =
+                "the image digest uses an algorithm this tool does not know (" + algorithmOid + ")";
     }
     if (algorithm) {
         report->Algorithm = algorithm->Name;
@@ -346,8 +347,8 @@ bool ExamineProgramFile(const std::wstring& path, ProgramFileReport* report, std
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        *error = "cannot open " + WideToUtf8(path) + " (error " + std::to_string(GetLastError()) +
-                 ")";
+        *error =
+            "cannot open " + WideToUtf8(path) + " (error " + std::to_string(GetLastError()) + ")";
         return false;
     }
     LARGE_INTEGER size = {};

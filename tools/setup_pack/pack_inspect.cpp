@@ -88,8 +88,8 @@ static void PrintSignature(const std::wstring& setupExe) {
         PrintOut("signature: unknown, " + error);
         return;
     }
-    PrintOut("checksum: " + Hex32(report.StoredCheckSum) + " (the file's: " +
-             Hex32(report.ComputedCheckSum) + ")");
+    PrintOut("checksum: " + Hex32(report.StoredCheckSum) +
+             " (the file's: " + Hex32(report.ComputedCheckSum) + ")");
     if (!signature.Present) {
         PrintOut("signature: none");
         return;
@@ -100,9 +100,9 @@ static void PrintSignature(const std::wstring& setupExe) {
     PrintOut("signature.description: " +
              (report.Description.empty() ? "none" : report.Description));
     PrintOut("signature.timestamp: " + (report.Timestamp.empty() ? "none" : report.Timestamp));
-    PrintOut("signature.covers_file: " +
-             (report.Problem.empty() ? "yes (" + report.Algorithm + " image digest)"
-                                     : "no, " + report.Problem));
+    PrintOut("signature.covers_file: " + (report.Problem.empty()
+                                              ? "yes (" + report.Algorithm + " image digest)"
+                                              : "no, " + report.Problem));
 }
 
 // The header checksum and the signature as verify reports them.

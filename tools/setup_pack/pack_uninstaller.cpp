@@ -66,8 +66,7 @@ int RunTakeUninstaller(const std::wstring& setupExe, const std::wstring& outputE
         DeleteFileW(outputExe.c_str());
         return Fail(SystemError("cannot write", outputExe));
     }
-    PrintOut("uninstaller: " + std::to_string(program.Size) + " bytes to " +
-             WideToUtf8(outputExe));
+    PrintOut("uninstaller: " + std::to_string(program.Size) + " bytes to " + WideToUtf8(outputExe));
     return 0;
 }
 
@@ -108,8 +107,8 @@ int RunPutUninstaller(const std::wstring& setupExe, const std::wstring& uninstal
         PackageFile written;
         if (!written.Open(temporary, &error))
             return failWith(error);
-        DigestReport digest = ExamineDigest(written.Digest(), written.Config(), written.Index(),
-                                            written.Payload());
+        DigestReport digest =
+            ExamineDigest(written.Digest(), written.Config(), written.Index(), written.Payload());
         if (digest.Damaged())
             return failWith("the package no longer matches its digest after the uninstaller "
                             "was replaced");

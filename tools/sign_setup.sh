@@ -15,8 +15,8 @@
 # Options:
 #   --pass-file FILE   the key's password or the token's PIN (first line); a
 #                      token asks nothing else, so keep the PIN out of the URI
-#   --name TEXT        description in the signature, shown by the UAC prompt
-#                      (default: the package's AppName)
+#   --name TEXT        description in the signature, shown by the UAC prompt, in
+#                      ASCII (default: the package's AppName when it is ASCII)
 #   --url URL          more-information link in the signature
 #   --timestamp URL    RFC 3161 time-stamping server; keeps the signature valid
 #                      after the certificate expires (warned about when left out)
@@ -119,11 +119,21 @@ pack() { # command, then paths
     "$SETUP_PACK_RUNNER" "$SETUP_PACK_EXE" "$command" "${args[@]}"
 }
 
+# osslsigncode stores the description as an IA5String (ASCII); Windows shows
+# other bytes there garbled.
+is_ascii() { LC_ALL=C grep -q '^[[:print:]]*$' <<<"$1"; }
 if [ -z "$NAME" ] && [ $PACK -eq 1 ]; then
-    NAME=$(pack inspect "$IN" 2>/dev/null | tr -d '\r' | sed -n 's/^config\.INFO\.AppName: //p' |
-        head -1) || true
+    APP_NAME=$(pack inspect "$IN" 2>/dev/null | tr -d '\r' |
+        sed -n 's/^config\.INFO\.AppName: //p' | head -1) || true
+    if [ -n "$APP_NAME" ] && ! is_ascii "$APP_NAME"; then
+        say "give --name in ASCII: the package's AppName $APP_NAME is not, and the UAC prompt" \
+            "would show it garbled (the signature stores the description as ASCII)"
+        exit 2
+    fi
+    NAME=$APP_NAME
 fi
 [ -n "$NAME" ] || { say "give --name: the description the UAC prompt shows"; exit 2; }
+is_ascii "$NAME" || say "warning: --name is not ASCII; the UAC prompt may show it garbled"
 if [ -z "$TIMESTAMP" ]; then
     say "warning: no --timestamp: the signature stops being valid when the certificate expires"
 fi

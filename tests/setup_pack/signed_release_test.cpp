@@ -4,14 +4,14 @@
 // made with the token's certificate, and the signed program still starts.
 #include "tests/setup_pack/pack_test_util.h"
 
-#include "app/setup_context.h"
+#include "install/setup_context.h"
 #include "package/package_resources.h"
 #include "tests/support/setup_runner.h"
 #include "tests/support/test_support.h"
 #include "tests/support/worker_harness.h"
 #include "tools/setup_pack/authenticode.h"
 #include "tools/setup_pack/text_convert.h"
-#include "uninstall/uninstall_names.h"
+#include "record/uninstall_names.h"
 
 #include <gtest/gtest.h>
 

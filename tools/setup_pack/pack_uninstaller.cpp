@@ -9,7 +9,7 @@
 #include "tools/setup_pack/package_file.h"
 #include "tools/setup_pack/pe_signature.h"
 #include "tools/setup_pack/text_convert.h"
-#include "uninstall/uninstaller_resource.h"
+#include "resources/uninstaller_resource.h"
 
 #include <windows.h>
 

@@ -109,7 +109,7 @@ if [ -n "${SETUP_PACK_RUNNER:-}" ] && [ -n "${SETUP_PACK_EXE:-}" ]; then
     PACK=1
 else
     say "warning: setup-pack is not named (SETUP_PACK_RUNNER, SETUP_PACK_EXE): the uninstaller" \
-        "it carries stays unsigned and nothing is verified; use ./build.sh pack sign"
+        "it carries stays unsigned and setup-pack verify does not run; use ./build.sh pack sign"
 fi
 winpath() { local p; p=$(realpath -m "$1"); echo "Z:${p//\//\\}"; }
 pack() { # command, then paths
@@ -146,6 +146,8 @@ SIGN_ARGS=(sign -h sha256 -n "$NAME" "${KEY_ARGS[@]}")
 WORK=$(mktemp -d "$(dirname "$(realpath -m "$OUT")")/.signing.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
 
+# A failed signing ends the run at once: a token counts wrong PINs and locks
+# itself after a few.
 sign() { # in out
     if ! osslsigncode "${SIGN_ARGS[@]}" -in "$1" -out "$2" >"$WORK/sign.log" 2>&1; then
         cat "$WORK/sign.log" >&2

@@ -5,7 +5,8 @@
 #   ./build.sh demo      build the sample setup program and run it
 #   ./build.sh bench     benchmarks
 #   ./build.sh pack ...  run setup-pack with the given arguments
-#   ./build.sh pack sign IN OUT --cert C --key K   sign a setup program
+#   ./build.sh pack sign IN OUT KEY...   sign a setup program and its uninstaller
+#                        (tools/sign_setup.sh: key files, PKCS#12 or a PKCS#11 token)
 #   ./build.sh fuzz      fuzz the input parsers (bounded time)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")" && pwd)
@@ -21,7 +22,7 @@ log() { printf '==> %s\n' "$*" >&2; }
 APT_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libz-mingw-w64-dev
     wine wine64 xvfb xauth fonts-wqy-microhei fonts-wine imagemagick x11-utils
     zip unzip ninja-build cmake bc clang libclang-rt-14-dev zlib1g-dev gcc-multilib
-    osslsigncode openssl nsis)
+    osslsigncode openssl nsis softhsm2 libengine-pkcs11-openssl)
 
 # From fonts-wine: the font of the caption buttons (see add_caption_font).
 CAPTION_FONT=/usr/share/wine/fonts/marlett.ttf
@@ -32,7 +33,8 @@ CAPTION_FONT=/usr/share/wine/fonts/marlett.ttf
 install_packages() {
     local missing=0
     for tool in i686-w64-mingw32-g++-posix x86_64-w64-mingw32-g++-posix /usr/lib/wine/wine64 \
-        Xvfb xauth import xwininfo zip unzip ninja cmake bc clang++ osslsigncode openssl; do
+        Xvfb xauth import xwininfo zip unzip ninja cmake bc clang++ osslsigncode openssl \
+        softhsm2-util; do
         command -v "$tool" >/dev/null 2>&1 || missing=1
     done
     [ -f /usr/i686-w64-mingw32/lib/libz.a ] || missing=1
@@ -40,6 +42,8 @@ install_packages() {
     [ -d /usr/share/fonts/truetype/wqy ] || missing=1
     [ -f "$CAPTION_FONT" ] || missing=1
     [ -f /usr/include/zlib.h ] || missing=1
+    # Signing with a key on a token (the SoftHSM2 test token stands in for one).
+    compgen -G '/usr/lib/*/engines-3/pkcs11.so' >/dev/null || missing=1
     # 32-bit C files: the disk-full simulation is preloaded into 32-bit Wine.
     [ -f /usr/lib32/crti.o ] || missing=1
     compgen -G '/usr/lib/gcc/x86_64-linux-gnu/*/32/crtbegin.o' >/dev/null || missing=1
@@ -183,14 +187,15 @@ bench)
     ;;
 pack)
     if [ "${1:-}" = sign ]; then
-        # Signing is the last step of a release (tools/sign_setup.sh); the
-        # signed program must still pass setup-pack's checks.
+        # Signing is the last step of a release (tools/sign_setup.sh): the
+        # carried uninstaller is signed and put back through setup-pack, and
+        # both signed programs must pass osslsigncode's and setup-pack's checks.
         shift
         [ $# -ge 2 ] || exec "$ROOT/tools/sign_setup.sh"
         build_all >&2
-        "$ROOT/tools/sign_setup.sh" "$@"
-        SIGNED=$(realpath "$2")
-        exec "$TEST_DIR/wine-run.sh" "$TEST_DIR/bin/setup-pack.exe" verify "Z:${SIGNED//\//\\}"
+        export SETUP_PACK_RUNNER="$TEST_DIR/wine-run.sh"
+        export SETUP_PACK_EXE="$TEST_DIR/bin/setup-pack.exe"
+        exec "$ROOT/tools/sign_setup.sh" "$@"
     fi
     build_all >&2
     # Setup programs are made from the 32-bit product, whichever build runs
@@ -206,7 +211,7 @@ fuzz)
     exec "$ROOT/tools/fuzz.sh" "$@"
     ;;
 *)
-    sed -n '2,10p' "$0" >&2
+    sed -n '2,11p' "$0" >&2
     exit 2
     ;;
 esac

@@ -56,9 +56,9 @@ int RunSetup(HINSTANCE instance) {
         return 0;
     // The index is untrusted input: a short index, counts that disagree with
     // its size, streams outside the payload or paths that leave their folder
-    // are refused before anything is shown or written; so is a package that
-    // differs from its digest (a damaged download).
-    if (!PackageLooksSound(index) || !PackageMatchesDigest()) {
+    // are refused before anything is shown or written; so is a program file
+    // that differs from its header checksum or its digest (a damaged download).
+    if (!PackageLooksSound(index) || !ProgramFileIsIntact()) {
         MessageBoxA(nullptr, kDamagedPackageText, "", MB_OK | MB_ICONERROR);
         return 0;
     }

@@ -8,6 +8,7 @@ set(NEUTRAL_SOURCES
     package/package_digest.cpp
     package/package_reader.cpp
     package/package_writer.cpp
+    package/program_image.cpp
     package/stream_inflater.cpp
     install/output_recognition.cpp
     record/uninstall_record.cpp

@@ -2,8 +2,11 @@
 
 #include "package/package_digest.h"
 #include "package/package_format.h"
+#include "package/program_image.h"
 
 #include <windows.h>
+
+#include <cstring>
 
 static std::string SystemMessage(const char* what) {
     return std::string(what) + " (error " + std::to_string(GetLastError()) + ")";
@@ -47,7 +50,42 @@ bool AddPackageResources(const wchar_t* exe, const PackageBlob& payload, const P
         *error = SystemMessage("cannot write the program's resources");
         return false;
     }
-    return true;
+    return SetProgramChecksum(exe, error);
+}
+
+bool SetProgramChecksum(const wchar_t* exe, std::string* error) {
+    HANDLE file = CreateFileW(exe, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = SystemMessage("cannot open the program to set its checksum");
+        return false;
+    }
+    LARGE_INTEGER size = {};
+    HANDLE mapping = GetFileSizeEx(file, &size) && size.QuadPart > 0
+                         ? CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, 0, nullptr)
+                         : nullptr;
+    uint8_t* view =
+        mapping ? static_cast<uint8_t*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0)) : nullptr;
+    ProgramLayout layout;
+    bool ok = false;
+    if (view == nullptr) {
+        *error = SystemMessage("cannot map the program to set its checksum");
+    } else if (!ReadProgramLayout(view, static_cast<uint64_t>(size.QuadPart), &layout)) {
+        *error = "not a Windows program: its checksum cannot be set";
+    } else {
+        uint32_t sum =
+            ComputePeChecksum(view, static_cast<uint64_t>(size.QuadPart), layout.CheckSumOffset);
+        memcpy(view + layout.CheckSumOffset, &sum, sizeof sum);
+        ok = FlushViewOfFile(view, 0) != FALSE;
+        if (!ok)
+            *error = SystemMessage("cannot write the program's checksum");
+    }
+    if (view)
+        UnmapViewOfFile(view);
+    if (mapping)
+        CloseHandle(mapping);
+    CloseHandle(file);
+    return ok;
 }
 
 bool WriteSetupProgram(const char* templateExe, const char* outputExe, const PackageBlob& payload,

@@ -23,7 +23,7 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Setup test signer" 
     { cat "$OUT/openssl.log"; exit 1; }
 sign() { # in out
     "$ROOT/tools/sign_setup.sh" "$1" "$2" --cert "$OUT/cert.pem" --key "$OUT/key.pem" \
-        --name "Setup test"
+        --name "Setup test" --ca-file "$OUT/cert.pem"
     osslsigncode verify -CAfile "$OUT/cert.pem" -in "$2" >"$2.verify.log" 2>&1 ||
         { cat "$2.verify.log"; echo "osslsigncode verify failed on $2"; exit 1; }
     grep -q "Signature verification: ok" "$2.verify.log"

@@ -26,3 +26,12 @@ foreach(dpi 144 192)
     set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE TIMEOUT 300
         SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
 endforeach()
+
+# A SoftHSM2 token of the fixture's own holding the key, and the sample program
+# signed with it through ./build.sh pack sign (its uninstaller too); skipped
+# where SoftHSM2, the OpenSSL PKCS#11 engine or osslsigncode is missing.
+add_test(NAME TokenSigningFixture.SignsTheSampleAndItsUninstallerWithATokenKey
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/token_signing_fixture.sh ${CMAKE_BINARY_DIR}
+        ${CMAKE_BINARY_DIR}/testrun/token-signing ${CMAKE_SOURCE_DIR})
+set_tests_properties(TokenSigningFixture.SignsTheSampleAndItsUninstallerWithATokenKey PROPERTIES
+    FIXTURES_SETUP token_signed SKIP_RETURN_CODE 77 TIMEOUT 300 RUN_SERIAL TRUE)

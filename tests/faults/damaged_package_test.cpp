@@ -98,7 +98,9 @@ TEST(DamagedPackageTest, StartupRefusesEachDamageWithOneBoxAndWritesNothing) {
 
 // A flipped byte where the index checks cannot see it: in each stream of the
 // payload, in entry fields the installer trusts, in the configuration text,
-// and in the digest itself.
+// in the digest itself, and outside the package (the header checksum's
+// part): in the code, a dialog template, the uninstaller, and the directory
+// entry that names the digest, which would otherwise make it "no digest".
 TEST(DamagedPackageTest, FlippedByteIsRefusedBeforeAnyPage) {
     TestPackage package = PlainPackage(3, 6000);
     Blob index, payload;
@@ -109,9 +111,18 @@ TEST(DamagedPackageTest, FlippedByteIsRefusedBeforeAnyPage) {
         static_cast<int>((index.size() - sizeof(PackageHeader)) / sizeof(PackageEntry));
     const size_t lastEntry = EntryAt(entries - 1);
     const size_t appName = package.Config.find("AppName=") + 8;
+    // The program's own parts, found in one built copy (every copy is alike).
+    FaultScene reference("digest_reference");
+    ASSERT_TRUE(WriteTestSetup(package, reference.WorkDir + "setup.exe"));
+    Blob dialog = ProgramResource(reference.WorkDir + "setup.exe", MAKEINTRESOURCEA(5), 103);
+    Blob uninstaller = ProgramResource(reference.WorkDir + "setup.exe", "BIN", 131);
+    ProgramPlaces places;
+    ASSERT_TRUE(FindProgramPlaces(reference.WorkDir + "setup.exe", &places));
+    ASSERT_FALSE(dialog.empty());
+    ASSERT_FALSE(uninstaller.empty());
     struct Flip {
         const char* Where;
-        const Blob* Resource;
+        const Blob* Resource; // null: Offset is a file offset
         size_t Offset;
     } flips[] = {
         {"payload, first byte of the first stream", &payload, 0},
@@ -125,15 +136,28 @@ TEST(DamagedPackageTest, FlippedByteIsRefusedBeforeAnyPage) {
         {"configuration, AppName", &config, appName},
         {"digest, version", &digest, 4},
         {"digest, payload CRC", &digest, digest.size() - 1},
+        {"code section, middle", nullptr, static_cast<size_t>(places.CodeMiddle)},
+        {"dialog template of the frame", &dialog, dialog.size() / 2},
+        {"uninstaller (BIN 131), middle", &uninstaller, uninstaller.size() / 2},
+        {"directory entry naming the digest (BIN 122)", nullptr,
+         static_cast<size_t>(places.DigestIdEntry)},
     };
-    CaseResult result{"Flipped byte in the payload, index, configuration or digest", 0, 0, 0, 0,
-                      "安装包已损坏，无法安装。 before any page (digest check)"};
+    CaseResult result{"Flipped byte anywhere in the program file",
+                      0,
+                      0,
+                      0,
+                      0,
+                      "安装包已损坏，无法安装。 before any page (header checksum and digest)"};
     for (const Flip& flip : flips) {
         SCOPED_TRACE(flip.Where);
         FaultScene scene("digest");
         std::string exe = scene.WorkDir + "setup.exe";
         ASSERT_TRUE(WriteTestSetup(package, exe));
-        ASSERT_TRUE(FlipResourceByte(exe, *flip.Resource, flip.Offset));
+        if (flip.Resource) {
+            ASSERT_TRUE(FlipResourceByte(exe, *flip.Resource, flip.Offset));
+        } else {
+            ASSERT_TRUE(FlipFileByte(exe, flip.Offset));
+        }
         // The scene's install folder, and the one the wizard would offer
         // (which earlier tests may have left behind): neither may change.
         TreeSnapshot installBefore = SnapshotTree(scene.InstallDir);
@@ -156,10 +180,12 @@ TEST(DamagedPackageTest, FlippedByteIsRefusedBeforeAnyPage) {
     RecordCase(result);
 }
 
-// The worker's own defence, for packages made without a digest.
+// The worker's own defence, for packages made without a digest and without
+// a header checksum.
 TEST(DamagedPackageTest, FlippedStreamByteStopsTheInstallWithoutATornFile) {
     TestPackage package = PlainPackage(3, 6000);
     package.IncludeDigest = false;
+    package.SetChecksum = false;
     Blob index, payload;
     BuildBlobs(package, &index, &payload);
     // The third entry (a server file) gets the flips; the ones before it
@@ -169,7 +195,7 @@ TEST(DamagedPackageTest, FlippedStreamByteStopsTheInstallWithoutATornFile) {
     uint32_t length = GetU32(index, EntryAt(victim) + 552);
     ASSERT_GT(length, 20u);
     const char* victimPath = reinterpret_cast<const char*>(index.data() + EntryAt(victim) + 292);
-    CaseResult result{"Flipped byte inside a stream, package without a digest",
+    CaseResult result{"Flipped byte inside a stream, package without a digest or checksum",
                       0,
                       0,
                       0,
@@ -184,7 +210,8 @@ TEST(DamagedPackageTest, FlippedStreamByteStopsTheInstallWithoutATornFile) {
         std::string exe = scene.WorkDir + "setup.exe";
         ASSERT_TRUE(WriteTestSetup(package, exe, nullptr, &bad));
         if (at == 0) {
-            // Without a digest start-up cannot see it: the wizard opens as usual.
+            // Without a digest or checksum start-up cannot see it: the wizard
+            // opens as usual.
             SetupRunResult run = RunSetupProgram(exe, scene.WorkDir, 20000);
             if (run.ExitCode == 0 && !run.SawWizard && run.BoxTexts.empty()) {
                 // Seen once in a few hundred runs under Wine: the program

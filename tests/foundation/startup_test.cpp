@@ -1,6 +1,7 @@
 #include "install/setup_context.h"
 #include "app/startup.h"
 #include "package/package_resources.h"
+#include "package/resource_writer.h"
 #include "tests/support/setup_runner.h"
 #include "tests/support/test_support.h"
 #include "tools/wizard_driver/message_boxes.h"
@@ -122,6 +123,10 @@ TEST(Startup, AFrameThatCannotBeMadeShowsWhyInABox) {
                                 MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED), frame.data(),
                                 static_cast<DWORD>(frame.size() * sizeof(WORD))));
     ASSERT_TRUE(EndUpdateResourceA(update, FALSE));
+    // A changed program needs its checksum set again, or start-up calls it damaged.
+    std::string error;
+    ASSERT_TRUE(SetProgramChecksum(std::wstring(c.Exe.begin(), c.Exe.end()).c_str(), &error))
+        << error;
     SetupRunResult run = RunSetupProgram(c.Exe, c.Temp);
     EXPECT_EQ(run.ExitCode, 0);
     EXPECT_FALSE(run.SawWizard);

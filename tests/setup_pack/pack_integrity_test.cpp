@@ -5,6 +5,8 @@
 #include "tests/setup_pack/pack_test_util.h"
 
 #include "package/package_digest.h"
+#include "package/program_image.h"
+#include "package/resource_writer.h"
 #include "tests/support/setup_runner.h"
 #include "tests/support/test_support.h"
 #include "tools/setup_pack/pe_signature.h"
@@ -13,6 +15,8 @@
 #include <imagehlp.h>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -94,10 +98,77 @@ TEST(SetupPackIntegrity, SignedProgramIsVerifiedInspectedAndExtracted) {
     EXPECT_TRUE(Has(inspect.Out, "signature: certificate table of ")) << inspect.Out;
     EXPECT_TRUE(Has(inspect.Out, "digest.payload: ")) << inspect.Out;
     EXPECT_FALSE(Has(inspect.Out, "(differs")) << inspect.Out;
+    EXPECT_TRUE(Has(inspect.Out, "signature.signer: CN=Setup test signer")) << inspect.Out;
+    EXPECT_TRUE(Has(inspect.Out, "signature.description: Setup test")) << inspect.Out;
+    EXPECT_TRUE(Has(inspect.Out, "signature.timestamp: none")) << inspect.Out;
+    EXPECT_TRUE(Has(inspect.Out, "signature.covers_file: yes (SHA-256 image digest)"))
+        << inspect.Out;
     std::string dir = MakeScratchDir("pack_signed_extract");
     EXPECT_EQ(RunPack({"extract", kSignedSample, dir + "out"}).ExitCode, 0);
     EXPECT_TRUE(FileExistsUtf8(dir + "out\\database\\bin\\mysqld.exe"));
     ExpectSoundChecksum(kSignedSample);
+    // The signed program passes its own start-up checks.
+    std::string temp = MakeScratchDir("pack_signed_run");
+    SetupRunResult run = RunSetupProgram(kSignedSample, temp);
+    EXPECT_TRUE(run.SawWizard);
+    EXPECT_TRUE(run.BoxTexts.empty());
+}
+
+// verify accepts the signed program as it is and refuses (exit code 1) one
+// changed after signing, naming what no longer holds. Where the header
+// checksum is set again after the change, the signature is all that tells.
+TEST(SetupPackIntegrity, VerifySaysWhetherTheSignatureCoversTheFile) {
+    if (!PathExists(kSignedSample))
+        GTEST_SKIP() << "no signed program: the signing fixture needs openssl and osslsigncode";
+    std::string original;
+    ASSERT_TRUE(ReadBytes(kSignedSample, &original));
+    ProgramLayout layout;
+    ASSERT_TRUE(ReadProgramLayout(reinterpret_cast<const uint8_t*>(original.data()),
+                                  original.size(), &layout));
+    std::vector<uint8_t> uninstaller = ProgramResource(kSignedSample, "BIN", 131);
+    ASSERT_FALSE(uninstaller.empty());
+    const char kNotCovered[] = "fault: signature: the signature does not cover the file as it is";
+    struct Case {
+        const char* Name;
+        std::function<bool(const std::string& exe)> Change;
+        int ExitCode;
+        const char* Said;    // in verify's output
+        const char* NotSaid; // must not be
+    } cases[] = {
+        {"intact", [](const std::string&) { return true; }, 0,
+         "signature: covers the file (SHA-256 image digest), signed by CN=Setup test signer",
+         "fault"},
+        {"DOS stub byte, checksum set again",
+         [](const std::string& exe) { return FlipFileByte(exe, 0x50); }, 1, kNotCovered,
+         "fault: header checksum"},
+        {"uninstaller byte, checksum set again",
+         [&](const std::string& exe) {
+             return FlipResourceByte(exe, uninstaller, uninstaller.size() / 3);
+         },
+         1, kNotCovered, "fault: header checksum"},
+        {"first byte of the signature, checksum set again",
+         [&](const std::string& exe) { return FlipFileByte(exe, layout.CertificateOffset + 8); }, 1,
+         "fault: signature: ", "fault: header checksum"},
+        {"checksum field only (not covered by the signature)",
+         [&](const std::string& exe) { return FlipFileByte(exe, layout.CheckSumOffset); }, 1,
+         "fault: header checksum 0x", "fault: signature"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::string exe = MakeScratchDir("pack_signature" + std::to_string(n++)) + "signed.exe";
+        ASSERT_TRUE(WriteBytes(exe, original));
+        ASSERT_TRUE(c.Change(exe));
+        std::string error;
+        bool setAgain = std::string(c.Name).find("checksum set again") != std::string::npos;
+        if (setAgain) {
+            ASSERT_TRUE(SetProgramChecksum(Utf8ToWide(exe).c_str(), &error)) << error;
+        }
+        PackRun verify = RunPack({"verify", exe});
+        EXPECT_EQ(verify.ExitCode, c.ExitCode) << verify.Out;
+        EXPECT_TRUE(Has(verify.Out, c.Said)) << verify.Out;
+        EXPECT_FALSE(Has(verify.Out, c.NotSaid)) << verify.Out;
+    }
 }
 
 TEST(SetupPackIntegrity, SignedTemplateGivesAnUnsignedProgramWithASoundChecksum) {

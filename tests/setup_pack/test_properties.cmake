@@ -7,4 +7,10 @@ target_link_libraries(${area}_tests PRIVATE imagehlp)
 set_tests_properties(
     SetupPackIntegrity.SignedProgramIsVerifiedInspectedAndExtracted
     SetupPackIntegrity.SignedTemplateGivesAnUnsignedProgramWithASoundChecksum
+    SetupPackIntegrity.VerifySaysWhetherTheSignatureCoversTheFile
     PROPERTIES FIXTURES_REQUIRED signed_programs)
+# The release signed with a key on a token (tests/e2e/token_signing_fixture.sh).
+set_tests_properties(
+    SignedRelease.SetupAndTheUninstallerItInstallsAreSignedByTheTokenCertificate
+    SignedRelease.InspectShowsTheTimeStamp
+    PROPERTIES FIXTURES_REQUIRED token_signed)

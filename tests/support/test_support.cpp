@@ -2,6 +2,7 @@
 
 #include "core/text_util.h"
 #include "package/package_digest.h"
+#include "package/program_image.h"
 #include "package/resource_writer.h"
 
 #include <gtest/gtest.h>
@@ -164,7 +165,65 @@ bool WriteTestSetup(const TestPackage& package, const std::string& outputExe,
     bool ok = WriteSetupProgram(BinPath("setup.exe").c_str(), outputExe.c_str(), payloadBlob,
                                 indexBlob, configBlob, digestBlob, &error);
     EXPECT_TRUE(ok) << error;
+    if (ok && !package.SetChecksum) {
+        std::string bytes;
+        ProgramLayout layout;
+        ok = ReadBytes(outputExe, &bytes) &&
+             ReadProgramLayout(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+                               &layout);
+        if (ok) {
+            memset(&bytes[layout.CheckSumOffset], 0, 4);
+            ok = WriteBytes(outputExe, bytes);
+        }
+        EXPECT_TRUE(ok) << "cannot clear the checksum of " << outputExe;
+    }
     return ok;
+}
+
+bool FlipFileByte(const std::string& exe, uint64_t offset) {
+    std::string file;
+    if (!ReadBytes(exe, &file) || offset >= file.size())
+        return false;
+    file[offset] = static_cast<char>(file[offset] ^ 0x5A);
+    return WriteBytes(exe, file);
+}
+
+bool FindProgramPlaces(const std::string& exe, ProgramPlaces* places) {
+    std::string file;
+    if (!ReadBytes(exe, &file))
+        return false;
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(file.data());
+    ProgramLayout layout;
+    FileResource digest;
+    if (!ReadProgramLayout(bytes, file.size(), &layout) ||
+        !FindFileResource(bytes, file.size(), "BIN", 0, kDigestResourceId, &digest))
+        return false;
+    places->CheckSumOffset = layout.CheckSumOffset;
+    places->DigestIdEntry = digest.IdEntryOffset;
+    // The headers of the build's own architecture (the twin's are PE32+).
+    auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(bytes);
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(bytes + dos->e_lfanew);
+    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
+        if (memcmp(section->Name, ".text", 6) == 0) {
+            places->CodeMiddle = section->PointerToRawData + section->SizeOfRawData / 2;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<uint8_t> ProgramResource(const std::string& exe, const char* type, int id) {
+    std::vector<uint8_t> bytes;
+    HMODULE module = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HRSRC info = module ? FindResourceA(module, MAKEINTRESOURCEA(id), type) : nullptr;
+    HGLOBAL loaded = info ? LoadResource(module, info) : nullptr;
+    const uint8_t* data = loaded ? static_cast<const uint8_t*>(LockResource(loaded)) : nullptr;
+    if (data)
+        bytes.assign(data, data + SizeofResource(module, info));
+    if (module)
+        FreeLibrary(module);
+    return bytes;
 }
 
 std::vector<uint8_t> TestPackageDigest(const TestPackage& package,

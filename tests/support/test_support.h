@@ -40,6 +40,9 @@ struct TestPackage {
     // The digest of the resources as written; false makes a package like
     // those made before digests, which start-up does not check.
     bool IncludeDigest = true;
+    // The header checksum over the whole file; false leaves it 0 ("not
+    // set"), as in a program whose template had none, which start-up skips.
+    bool SetChecksum = true;
 };
 
 // The shipped configuration's values, in GBK with CR LF line ends.
@@ -73,6 +76,23 @@ std::vector<uint8_t> TestPackageDigest(const TestPackage& package,
 // damage a download can do; the resource is found by its bytes. False when
 // they do not occur exactly once in the file.
 bool FlipResourceByte(const std::string& exe, const std::vector<uint8_t>& resource, size_t offset);
+
+// Flips one byte (xor 0x5A) at a file offset.
+bool FlipFileByte(const std::string& exe, uint64_t offset);
+
+// File offsets in a built program where whole-file damage goes: the middle
+// of its code section, the directory entry that names the digest resource's
+// id (BIN 122), and the header checksum field.
+struct ProgramPlaces {
+    uint64_t CodeMiddle = 0;
+    uint64_t DigestIdEntry = 0;
+    uint32_t CheckSumOffset = 0;
+};
+bool FindProgramPlaces(const std::string& exe, ProgramPlaces* places);
+
+// A copy of one resource of a built program (a dialog template, the
+// uninstaller); empty when it has none.
+std::vector<uint8_t> ProgramResource(const std::string& exe, const char* type, int id);
 
 // Runs a command line and waits up to timeoutMs; returns the exit code, or
 // -1 when it could not start, -2 on time-out (the child is then killed).

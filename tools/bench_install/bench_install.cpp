@@ -70,7 +70,8 @@ bool InflateFloor(const std::string& exe, uint64_t* bytes) {
     return true;
 }
 
-// Start-up's check of the package against its digest, as the program runs it.
+// Start-up's check of the program file (header checksum and digest), as the
+// program runs it.
 bool CheckDigest(const std::string& exe, uint64_t* bytes) {
     HMODULE module = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (!module)
@@ -79,7 +80,10 @@ bool CheckDigest(const std::string& exe, uint64_t* bytes) {
     if (!LoadPackageResource(kDigestResourceId).Found)
         return false;
     *bytes = LoadPackageResource(kPayloadResourceId).Size;
-    return PackageMatchesDigest();
+    wchar_t path[MAX_PATH] = {};
+    if (MultiByteToWideChar(CP_ACP, 0, exe.c_str(), -1, path, MAX_PATH) == 0)
+        return false;
+    return ProgramFileIsIntact(path);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "tools/setup_pack/pack_build.h"
 #include "tools/setup_pack/pack_inspect.h"
 #include "tools/setup_pack/pack_options.h"
+#include "tools/setup_pack/pack_uninstaller.h"
 #include "tools/setup_pack/text_convert.h"
 
 #include <windows.h>
@@ -78,7 +79,12 @@ int wmain(int argc, wchar_t** argv) {
         if (operands.size() == 2)
             return RunExtract(operands[0], operands[1], ignoreDigest);
     }
-    if (command == L"inspect" || command == L"verify" || command == L"extract")
+    if (command == L"take-uninstaller" && args.size() == 3)
+        return RunTakeUninstaller(args[1], args[2]);
+    if (command == L"put-uninstaller" && args.size() == 4)
+        return RunPutUninstaller(args[1], args[2], args[3]);
+    if (command == L"inspect" || command == L"verify" || command == L"extract" ||
+        command == L"take-uninstaller" || command == L"put-uninstaller")
         return Usage("wrong number of arguments for " + WideToUtf8(command));
     return Usage("unknown command " + WideToUtf8(command));
 }

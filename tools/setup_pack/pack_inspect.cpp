@@ -2,6 +2,7 @@
 
 #include "install/setup_config.h"
 #include "package/package_reader.h"
+#include "tools/setup_pack/authenticode.h"
 #include "tools/setup_pack/console_out.h"
 #include "tools/setup_pack/digest_report.h"
 #include "tools/setup_pack/package_file.h"
@@ -70,18 +71,64 @@ static void PrintConfigValues(const ResourceView& config) {
     PrintOut("config.SETUP.VirDB: " + Field(context.VirDB, sizeof context.VirDB));
 }
 
-// The signature is only located here: checking it is the signing tools' job.
+static std::string Hex32(uint32_t value) {
+    char text[16];
+    snprintf(text, sizeof text, "0x%08X", value);
+    return text;
+}
+
+// Where the signature lies, who made it and when, and whether it still
+// covers the file; the chain of trust is the signing tools' business.
 static void PrintSignature(const std::wstring& setupExe) {
     SignatureInfo signature;
+    ProgramFileReport report;
     std::string error;
-    if (!ReadSignatureInfo(setupExe, &signature, &error))
+    if (!ReadSignatureInfo(setupExe, &signature, &error) ||
+        !ExamineProgramFile(setupExe, &report, &error)) {
         PrintOut("signature: unknown, " + error);
-    else if (!signature.Present)
+        return;
+    }
+    PrintOut("checksum: " + Hex32(report.StoredCheckSum) +
+             " (the file's: " + Hex32(report.ComputedCheckSum) + ")");
+    if (!signature.Present) {
         PrintOut("signature: none");
+        return;
+    }
+    PrintOut("signature: certificate table of " + std::to_string(signature.Size) +
+             " bytes at offset " + std::to_string(signature.Offset));
+    PrintOut("signature.signer: " + (report.Subject.empty() ? "unknown" : report.Subject));
+    PrintOut("signature.description: " +
+             (report.Description.empty() ? "none" : report.Description));
+    PrintOut("signature.timestamp: " + (report.Timestamp.empty() ? "none" : report.Timestamp));
+    PrintOut("signature.covers_file: " + (report.Problem.empty()
+                                              ? "yes (" + report.Algorithm + " image digest)"
+                                              : "no, " + report.Problem));
+}
+
+// The header checksum and the signature as verify reports them.
+static void CheckProgramFile(const std::wstring& setupExe, VerifyReport* verify) {
+    ProgramFileReport report;
+    std::string error;
+    if (!ExamineProgramFile(setupExe, &report, &error)) {
+        verify->Faults.push_back(error);
+        return;
+    }
+    if (report.StoredCheckSum == 0)
+        verify->Warnings.push_back("no header checksum (0): start-up checks only the digest, not "
+                                   "the code, dialogs and uninstaller");
+    else if (!report.ChecksumMatches)
+        verify->Faults.push_back("header checksum " + Hex32(report.StoredCheckSum) +
+                                 " differs from the file's " + Hex32(report.ComputedCheckSum) +
+                                 ": the installer refuses this program at start-up");
     else
-        PrintOut("signature: certificate table of " + std::to_string(signature.Size) +
-                 " bytes at offset " + std::to_string(signature.Offset) +
-                 " (check it with osslsigncode verify or signtool verify)");
+        PrintOut("checksum: " + Hex32(report.StoredCheckSum) + ", matches the file");
+    if (!report.Signed)
+        PrintOut("signature: none");
+    else if (!report.Problem.empty())
+        verify->Faults.push_back("signature: " + report.Problem);
+    else
+        PrintOut("signature: covers the file (" + report.Algorithm + " image digest), signed by " +
+                 report.Subject);
 }
 
 int RunInspect(const std::wstring& setupExe) {
@@ -149,6 +196,7 @@ int RunVerify(const std::wstring& setupExe) {
         ExamineDigest(package.Digest(), package.Config(), package.Index(), package.Payload());
     for (const std::string& fault : DigestFaults(digest))
         report.Faults.push_back(fault);
+    CheckProgramFile(setupExe, &report);
     if (!digest.Present)
         report.Warnings.push_back("no digest resource (BIN 122): the installer cannot refuse a "
                                   "damaged download before it installs");

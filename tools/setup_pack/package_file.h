@@ -24,6 +24,8 @@ class PackageFile {
     ResourceView Index() const { return index_; }
     ResourceView Config() const { return config_; }
     ResourceView Digest() const { return digest_; }
+    // Any other BIN resource (the uninstaller, 131).
+    ResourceView Resource(int id) const { return Load(id); }
 
   private:
     ResourceView Load(int id) const;

@@ -1,5 +1,6 @@
 #include "tools/setup_pack/pe_signature.h"
 
+#include "package/program_image.h"
 #include "tools/setup_pack/text_convert.h"
 
 #include <windows.h>
@@ -90,24 +91,6 @@ bool ReadInfo(HANDLE file, HeaderPlaces* places, SignatureInfo* info) {
     return true;
 }
 
-// The PE checksum: the 16-bit words of the file added with end-around
-// carry, the checksum field counting as zero, plus the file length. The
-// words are summed in 64 bits and folded once, which gives the same value.
-uint32_t ComputeChecksum(const uint8_t* data, uint64_t size, uint32_t checkSumOffset) {
-    uint64_t sum = 0;
-    uint64_t even = size & ~uint64_t(1);
-    for (uint64_t i = 0; i < even; i += 2)
-        sum += static_cast<uint32_t>(data[i]) | (static_cast<uint32_t>(data[i + 1]) << 8);
-    if (size & 1)
-        sum += data[size - 1];
-    for (uint32_t i = 0; i < 4 && checkSumOffset + i < size; i += 2)
-        sum -= static_cast<uint32_t>(data[checkSumOffset + i]) |
-               (static_cast<uint32_t>(data[checkSumOffset + i + 1]) << 8);
-    while (sum >> 16)
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    return static_cast<uint32_t>(sum + size);
-}
-
 // Opens the program and reads its header places and signature; on failure
 // says why and returns INVALID_HANDLE_VALUE.
 HANDLE OpenProgram(const std::wstring& path, bool forWriting, HeaderPlaces* places,
@@ -171,15 +154,15 @@ bool RefreshPeChecksum(const std::wstring& path, std::string* error) {
     if (file == INVALID_HANDLE_VALUE)
         return false;
     bool ok = true;
-    // The field lies on a word boundary in every PE file the linkers make;
-    // the sum below relies on that.
-    if (info.CheckSum != 0 && info.FileSize > 0 && places.CheckSum % 2 == 0) {
+    // Set even where the template left it 0: start-up checks every byte of
+    // a program whose checksum is set.
+    if (info.FileSize > 0) {
         HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
         const void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
         uint32_t sum = 0;
         if (view)
-            sum =
-                ComputeChecksum(static_cast<const uint8_t*>(view), info.FileSize, places.CheckSum);
+            sum = ComputePeChecksum(static_cast<const uint8_t*>(view), info.FileSize,
+                                    places.CheckSum);
         if (view)
             UnmapViewOfFile(view);
         if (mapping)

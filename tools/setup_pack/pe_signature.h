@@ -22,7 +22,6 @@ bool ReadSignatureInfo(const std::wstring& path, SignatureInfo* info, std::strin
 // there was one.
 bool RemoveSignature(const std::wstring& path, bool* removed, std::string* error);
 
-// Sets the header checksum to the file's true checksum when the header holds
-// one (a signed template has one; rewriting resources makes it stale).
-// A checksum of 0 means "not computed" to Windows and is left as it is.
+// Sets the header checksum to the file's true checksum (rewriting resources
+// or headers makes it stale; start-up checks the file against it).
 bool RefreshPeChecksum(const std::wstring& path, std::string* error);

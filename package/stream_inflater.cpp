@@ -106,6 +106,8 @@ int StreamInflater::Run(const char* inputPath, const char* outputPath) {
             if (lastResult != Z_OK)
                 break;
             ReportProgress(ProgressPercent());
+            if (stopCheck != nullptr && stopCheck())
+                abortRequested = 1;
             if (abortRequested)
                 break;
         }
@@ -147,8 +149,10 @@ int StreamInflater::Run(const char* inputPath, const char* outputPath) {
     return abortRequested ? kAborted : lastResult;
 }
 
-int InflateFile(const char* inputPath, const char* outputPath) {
+int InflateFile(const char* inputPath, const char* outputPath,
+                StreamInflater::StopCheck stopCheck) {
     StreamInflater* inflater = new StreamInflater();
+    inflater->stopCheck = stopCheck;
     int result = inflater->Run(inputPath, outputPath);
     delete inflater;
     return result;

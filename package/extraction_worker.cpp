@@ -131,6 +131,7 @@ class WorkerRun {
     int StepTotal() const;
     void PlanGroups(GroupPlan plans[3]) const;
     void MakeBackupFolder(const char* folder);
+    bool WriteWorkStream(const uint8_t* stream, DWORD length, DWORD* written);
     void InstallEntry(const PackageView& package, const PackageEntry& entry, const char* folder);
     Placement UnpackNewTarget(const char* target, const char* folder, const PackageEntry& entry);
     Placement MoveIntoPlace(const char* partial, const char* target, const PackageEntry* times);
@@ -223,7 +224,14 @@ Placement WorkerRun::UnpackNewTarget(const char* target, const char* folder,
         Fail(kPathTooLong, target);
         return Placement::Failed;
     }
-    int result = InflateFile(workFile_, partial);
+    // Between blocks the inflater parks for the question and ends on a
+    // confirmed stop, so a large entry never keeps the stop waiting.
+    int result = InflateFile(workFile_, partial, WorkerShouldStop);
+    if (result == StreamInflater::kAborted) {
+        DeleteFileA(partial);
+        Fail(kCancelled, "");
+        return Placement::Failed;
+    }
     if (result != 0) {
         DeleteFileA(partial);
         // The work file was just written, so an open that failed was the
@@ -268,6 +276,28 @@ Placement WorkerRun::MoveIntoPlace(const char* partial, const char* target,
     return Placement::Failed;
 }
 
+// Writes an entry's stream into the work file in pieces, so that a stop
+// asked meanwhile need not wait for a large one. False when a write failed
+// or the run was stopped (the outcome then says so).
+bool WorkerRun::WriteWorkStream(const uint8_t* stream, DWORD length, DWORD* written) {
+    const DWORD kPiece = 4u << 20;
+    *written = 0;
+    while (*written < length) {
+        if (WorkerShouldStop()) {
+            Fail(kCancelled, "");
+            return false;
+        }
+        DWORD piece = length - *written < kPiece ? length - *written : kPiece;
+        DWORD done = 0;
+        if (!WriteFile(work_, stream + *written, piece, &done, nullptr) || done != piece) {
+            *written += done;
+            return false;
+        }
+        *written += done;
+    }
+    return true;
+}
+
 void WorkerRun::InstallEntry(const PackageView& package, const PackageEntry& entry,
                              const char* folder) {
     Status("抽取：%s %s %260d", "Reading ...", entry.RelativePath, 0);
@@ -290,10 +320,11 @@ void WorkerRun::InstallEntry(const PackageView& package, const PackageEntry& ent
     DWORD written = 0;
     const uint8_t* stream = package.Stream(entry);
     bool wrote = stream != nullptr && SetFilePointer(work_, 0, nullptr, FILE_BEGIN) == 0 &&
-                 (entry.CompressedLength == 0 ||
-                  WriteFile(work_, stream, entry.CompressedLength, &written, nullptr)) &&
+                 WriteWorkStream(stream, entry.CompressedLength, &written) &&
                  (written >= workLength_ || SetEndOfFile(work_));
     workLength_ = written;
+    if (outcome_ != kRunning)
+        return;
     if (!wrote || written != entry.CompressedLength) {
         Fail(kWorkFileNotWritten, workFile_);
         return;
@@ -420,12 +451,19 @@ DWORD WorkerRun::Run() {
     if (outcome_ == kRunning) {
         ParkWorkerIfAsked();
         int result = PostInstallActions(context_, position_);
-        RegisterUninstall(context_);
-        context_.Failed = result == 0 ? 1 : 0;
+        // The registration's safe point: a stop confirmed by now means no
+        // registration at all; once begun it runs to its end (the frame
+        // ends the worker by force only in a child process wait).
+        if (WorkerShouldStop()) {
+            Fail(kCancelled, "");
+        } else {
+            RegisterUninstall(context_);
+            context_.Failed = result == 0 ? 1 : 0;
+        }
         exitCode = 1;
-    } else {
-        FinishRun();
     }
+    if (outcome_ != kRunning)
+        FinishRun();
     InterlockedExchange(&g_outcomeRecorded, 1);
     SendMessageA(context_.MainWindow, WM_INSTALL_DONE, 0, 0);
     return exitCode;

@@ -1,12 +1,12 @@
 // Where a confirmed stop may end the worker: its own box never stands with
 // the stop question, a child process wait is the one place it is ended by
 // force, and a stop confirmed before the uninstall registration means none.
-#include "package/extraction_worker.h"
-#include "package/worker_pause.h"
+#include "install/extraction_worker.h"
+#include "install/worker_pause.h"
 #include "tests/support/worker_harness.h"
 #include "tools/wizard_driver/message_boxes.h"
-#include "uninstall/link_places.h"
-#include "uninstall/uninstall_names.h"
+#include "record/link_places.h"
+#include "record/uninstall_names.h"
 
 #include <gtest/gtest.h>
 

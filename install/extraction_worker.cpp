@@ -5,6 +5,7 @@
 #include "install/directory_path.h"
 #include "package/package_reader.h"
 #include "package/package_resources.h"
+#include "install/placed_files.h"
 #include "package/stream_inflater.h"
 #include "install/worker_pause.h"
 #include "install/database_service.h"
@@ -226,7 +227,8 @@ Placement WorkerRun::UnpackNewTarget(const char* target, const char* folder,
     }
     // Between blocks the inflater parks for the question and ends on a
     // confirmed stop, so a large entry never keeps the stop waiting.
-    int result = InflateFile(workFile_, partial, WorkerShouldStop);
+    ContentStamp stamp;
+    int result = InflateFileStamped(workFile_, partial, &stamp, WorkerShouldStop);
     if (result == StreamInflater::kAborted) {
         DeleteFileA(partial);
         Fail(kCancelled, "");
@@ -243,7 +245,10 @@ Placement WorkerRun::UnpackNewTarget(const char* target, const char* folder,
     }
     // A cancel seen now leaves the target with the time of its unpacking.
     bool cancelled = CancelRequested(10);
-    return MoveIntoPlace(partial, target, cancelled ? nullptr : &entry);
+    Placement placed = MoveIntoPlace(partial, target, cancelled ? nullptr : &entry);
+    if (placed == Placement::Placed)
+        RememberPlacedFile(target, stamp);
+    return placed;
 }
 
 // The times are set on the handle that also renames the partial file, so
@@ -417,6 +422,7 @@ DWORD WorkerRun::Run() {
     SetProgressRange(nullptr, total);
     FormatBounded(workFile_, sizeof workFile_, "%s%s", context_.WorkDir, "Zlib.tmp");
     GetLocalTime(&now_);
+    ForgetPlacedFiles();
 
     ResourceBytes index = LoadPackageResource(kIndexResourceId);
     ResourceBytes payload = LoadPackageResource(kPayloadResourceId);

@@ -19,6 +19,8 @@ class StreamInflater : public z_stream {
     // Hooks; the base class does nothing with them.
     virtual void ReportProgress(int percent);
     virtual void ReportStatus(const char* text);
+    // Each block of output once it is written to the file.
+    virtual void OutputWritten(const unsigned char* data, unsigned size);
 
     // Asked between blocks; true ends the run at once with kAborted, both
     // files closed. Null asks nothing.

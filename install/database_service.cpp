@@ -168,7 +168,8 @@ bool RegisterDatabaseService(const SetupContext& context, const ServiceVariant& 
         failure = variant.StartFailureText;
     if (failure == nullptr)
         return true;
-    MessageBoxA(context.MainWindow, failure, held->Data, MB_OK);
+    // Never together with the stop question, and not at all after a stop.
+    WorkerMessageBox(context.MainWindow, failure, held->Data, MB_OK);
     return false;
 }
 

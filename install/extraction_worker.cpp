@@ -137,6 +137,7 @@ class WorkerRun {
     int StepTotal() const;
     void PlanGroups(GroupPlan plans[3]) const;
     void MakeBackupFolder(const char* folder);
+    bool WriteWorkStream(const uint8_t* stream, DWORD length, DWORD* written);
     void InstallEntry(const PackageView& package, const PackageEntry& entry, const char* folder);
     Placement UnpackNewTarget(const char* target, const char* folder, const PackageEntry& entry,
                               const uint8_t* stream);
@@ -261,16 +262,25 @@ Placement WorkerRun::UnpackNewTarget(const char* target, const char* folder,
         Fail(kTargetNotOpened, target);
         return Placement::Failed;
     }
+    // Between blocks the inflater parks for the question and ends on a
+    // confirmed stop, so a large entry never keeps the stop waiting.
     ContentStamp stamp;
     int result = 0;
     try {
-        result = InflateToStreamStamped(stream, entry.CompressedLength, output, &stamp);
+        result = InflateToStreamStamped(stream, entry.CompressedLength, output, &stamp,
+                                        WorkerShouldStop);
     } catch (...) {
         // The run's catch-all counts the entry as done; the partial file
         // must not stay open and behind.
         fclose(output);
         DeleteFileA(partial);
         throw;
+    }
+    if (result == StreamInflater::kAborted) {
+        fclose(output);
+        DeleteFileA(partial);
+        Fail(kCancelled, "");
+        return Placement::Failed;
     }
     if (result != 0) {
         fclose(output);
@@ -310,6 +320,28 @@ Placement WorkerRun::MoveIntoPlace(HANDLE file, FILE* output, const char* partia
     return Placement::Failed;
 }
 
+// Writes an entry's stream into the work file in pieces, so that a stop
+// asked meanwhile need not wait for a large one. False when a write failed
+// or the run was stopped (the outcome then says so).
+bool WorkerRun::WriteWorkStream(const uint8_t* stream, DWORD length, DWORD* written) {
+    const DWORD kPiece = 4u << 20;
+    *written = 0;
+    while (*written < length) {
+        if (WorkerShouldStop()) {
+            Fail(kCancelled, "");
+            return false;
+        }
+        DWORD piece = length - *written < kPiece ? length - *written : kPiece;
+        DWORD done = 0;
+        if (!WriteFile(work_, stream + *written, piece, &done, nullptr) || done != piece) {
+            *written += done;
+            return false;
+        }
+        *written += done;
+    }
+    return true;
+}
+
 void WorkerRun::InstallEntry(const PackageView& package, const PackageEntry& entry,
                              const char* folder) {
     Status("抽取：%s %s %260d", "Reading ...", entry.RelativePath, 0);
@@ -331,11 +363,12 @@ void WorkerRun::InstallEntry(const PackageView& package, const PackageEntry& ent
     DWORD written = 0;
     const uint8_t* stream = package.Stream(entry);
     bool wrote = stream != nullptr && SetFilePointer(work_, 0, nullptr, FILE_BEGIN) == 0 &&
-                 (entry.CompressedLength == 0 ||
-                  WriteFile(work_, stream, entry.CompressedLength, &written, nullptr));
+                 WriteWorkStream(stream, entry.CompressedLength, &written);
     if (written > workExtent_)
         workExtent_ = written;
     workLength_ = written;
+    if (outcome_ != kRunning)
+        return;
     if (!wrote || written != entry.CompressedLength) {
         workLength_ = workExtent_; // as it was when a write failed: not cut
         Fail(kWorkFileNotWritten, workFile_);
@@ -476,12 +509,19 @@ DWORD WorkerRun::Run() {
     if (outcome_ == kRunning) {
         ParkWorkerIfAsked();
         int result = PostInstallActions(context_, position_);
-        RegisterUninstall(context_);
-        context_.Failed = result == 0 ? 1 : 0;
+        // The registration's safe point: a stop confirmed by now means no
+        // registration at all; once begun it runs to its end (the frame
+        // ends the worker by force only in a child process wait).
+        if (WorkerShouldStop()) {
+            Fail(kCancelled, "");
+        } else {
+            RegisterUninstall(context_);
+            context_.Failed = result == 0 ? 1 : 0;
+        }
         exitCode = 1;
-    } else {
-        FinishRun();
     }
+    if (outcome_ != kRunning)
+        FinishRun();
     InterlockedExchange(&g_outcomeRecorded, 1);
     SendMessageA(context_.MainWindow, WM_INSTALL_DONE, 0, 0);
     return exitCode;

@@ -24,8 +24,10 @@ std::map<std::string, ContentStamp>& Placed() {
 
 } // namespace
 
-int InflateFileStamped(const char* inputPath, const char* outputPath, ContentStamp* stamp) {
+int InflateFileStamped(const char* inputPath, const char* outputPath, ContentStamp* stamp,
+                       bool (*stopCheck)()) {
     StampingInflater* inflater = new StampingInflater();
+    inflater->stopCheck = stopCheck;
     int result = inflater->Run(inputPath, outputPath);
     *stamp = inflater->Stamp;
     delete inflater;
@@ -33,8 +35,9 @@ int InflateFileStamped(const char* inputPath, const char* outputPath, ContentSta
 }
 
 int InflateToStreamStamped(const uint8_t* stream, uint32_t length, FILE* output,
-                           ContentStamp* stamp) {
+                           ContentStamp* stamp, bool (*stopCheck)()) {
     StampingInflater* inflater = new StampingInflater();
+    inflater->stopCheck = stopCheck;
     int result = inflater->Run(stream, length, output);
     *stamp = inflater->Stamp;
     delete inflater;

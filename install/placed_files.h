@@ -13,11 +13,12 @@ struct ContentStamp {
     uint32_t Crc = 0;
 };
 
-// InflateFile that also stamps the output; result as InflateFile.
-int InflateFileStamped(const char* inputPath, const char* outputPath, ContentStamp* stamp);
+// InflateFile that also stamps the output; result and stop check as InflateFile.
+int InflateFileStamped(const char* inputPath, const char* outputPath, ContentStamp* stamp,
+                       bool (*stopCheck)() = nullptr);
 // The same for a stream in memory into an open output (StreamInflater::Run).
 int InflateToStreamStamped(const uint8_t* stream, uint32_t length, FILE* output,
-                           ContentStamp* stamp);
+                           ContentStamp* stamp, bool (*stopCheck)() = nullptr);
 
 // The run's list, by full target path (as the worker names it).
 void ForgetPlacedFiles();

@@ -1,7 +1,8 @@
 #include "install/process_runner.h"
 
-#include "install/setup_context.h"
 #include "install/scratch_files.h"
+#include "install/setup_context.h"
+#include "install/worker_pause.h"
 
 #include <cstdio>
 #include <new>
@@ -73,7 +74,10 @@ DWORD WaitWhileDraining(HANDLE process, HANDLE pipe, DWORD timeoutMs, CapturedBy
             if (slice > left)
                 slice = left;
         }
+        // The only stretch where a stop may end the worker by force.
+        EnterChildWait();
         DWORD wait = WaitForSingleObject(process, slice);
+        LeaveChildWait();
         if (wait == WAIT_FAILED)
             *waitError = GetLastError();
         if (wait != WAIT_TIMEOUT)
@@ -144,7 +148,7 @@ int CreateInheritablePipe(HANDLE* readEnd, HANDLE* writeEnd) {
     attributes.bInheritHandle = TRUE;
     if (CreatePipe(readEnd, writeEnd, &attributes, 0))
         return 1;
-    MessageBoxA(nullptr, "异常错误", "", MB_OK);
+    WorkerMessageBox(nullptr, "异常错误", "", MB_OK);
     return 0;
 }
 
@@ -220,7 +224,9 @@ int RunAndWait(char* commandLine, int wait) {
         CloseHandle(process.hProcess);
         return 0;
     }
+    EnterChildWait();
     WaitForSingleObject(process.hProcess, INFINITE);
+    LeaveChildWait();
     CloseHandle(process.hThread);
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);

@@ -140,6 +140,8 @@ int StreamInflater::InflateOpenStreams() {
             if (lastResult != Z_OK)
                 break;
             ReportProgress(ProgressPercent());
+            if (stopCheck != nullptr && stopCheck())
+                abortRequested = 1;
             if (abortRequested)
                 break;
         }
@@ -175,8 +177,10 @@ int StreamInflater::InflateOpenStreams() {
     return abortRequested ? kAborted : lastResult;
 }
 
-int InflateFile(const char* inputPath, const char* outputPath) {
+int InflateFile(const char* inputPath, const char* outputPath,
+                StreamInflater::StopCheck stopCheck) {
     StreamInflater* inflater = new StreamInflater();
+    inflater->stopCheck = stopCheck;
     int result = inflater->Run(inputPath, outputPath);
     delete inflater;
     return result;

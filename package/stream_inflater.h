@@ -22,6 +22,11 @@ class StreamInflater : public z_stream {
     // Each block of output once it is written to the file.
     virtual void OutputWritten(const unsigned char* data, unsigned size);
 
+    // Asked between blocks; true ends the run at once with kAborted, both
+    // files closed. Null asks nothing.
+    using StopCheck = bool (*)();
+    StopCheck stopCheck = nullptr;
+
     // 0 on success, -7 when aborted, -1 when a write failed, else zlib's
     // result; a file that cannot be opened gives kOpenFailed.
     int Run(const char* inputPath, const char* outputPath);
@@ -52,4 +57,5 @@ class StreamInflater : public z_stream {
 };
 
 // Unpacks the zlib stream in inputPath into outputPath; result as Run.
-int InflateFile(const char* inputPath, const char* outputPath);
+int InflateFile(const char* inputPath, const char* outputPath,
+                StreamInflater::StopCheck stopCheck = nullptr);

@@ -27,6 +27,9 @@ bool g_DoneWhileAsking = false;
 
 const DWORD kStopPasses = 5;
 const DWORD kStopPassWaitMs = 100;
+// After the passes, how often to look whether a worker still running has
+// reached a point where it holds nothing.
+const DWORD kClaimRetryMs = 10;
 } // namespace
 
 HWND CreatePage(HWND frame, int index) {
@@ -73,9 +76,10 @@ static void OnStep(HWND frame, int id, int delta) {
 
 static void CloseWorkerHandles() {
     SetupContext& context = g_SetupContext;
-    if (context.CancelEvent)
-        CloseHandle(context.CancelEvent);
-    context.CancelEvent = nullptr;
+    // The worker reads the field with interlocked calls.
+    HANDLE cancel = InterlockedExchangePointer(&context.CancelEvent, nullptr);
+    if (cancel)
+        CloseHandle(cancel);
     if (context.WorkerThread)
         CloseHandle(context.WorkerThread);
     context.WorkerThread = nullptr;
@@ -120,13 +124,14 @@ static bool WaitAnsweringSends(HANDLE worker, DWORD waitMs) {
 static void StopWorker(HWND frame) {
     SetupContext& context = g_SetupContext;
     HANDLE worker = context.WorkerThread;
-    g_StopInProgress = true;
-    g_DoneWhileAsking = false;
     // The question comes at once. The worker parks by itself at its next safe
     // point meanwhile (where it holds no lock the box needs); the window
     // updates it makes on the way are answered by the box's own loop, and it
-    // may also finish.
-    PauseWorker();
+    // may also finish. While the worker's own box is up nothing is asked.
+    if (!PauseWorker())
+        return;
+    g_StopInProgress = true;
+    g_DoneWhileAsking = false;
     int answer = MessageBoxA(frame, "确认退出安装，选“是”。继续，选“否”", "终止确认",
                              MB_OKCANCEL | MB_ICONWARNING);
     if (g_DoneWhileAsking || answer == IDCANCEL) {
@@ -139,24 +144,32 @@ static void StopWorker(HWND frame) {
         return;
     }
 
-    context.CancelEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    HANDLE cancel = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     // Set before the worker is let go, so one parked at a cancel poll sees it
     // at once; one that reaches a post-install command waits there for good.
-    if (context.CancelEvent)
-        SetEvent(context.CancelEvent);
+    if (cancel)
+        SetEvent(cancel);
+    InterlockedExchangePointer(&context.CancelEvent, cancel);
     StopWorkerAtSafePoint();
+    // The worker ends by itself at its next safe point. It is ended by force
+    // only where it holds nothing (waiting on a child process, or held before
+    // a command), and in a child wait only after the passes; anywhere else
+    // (a file operation, the uninstall registration) it is waited for.
     DWORD code = 0;
     if (worker && GetExitCodeThread(worker, &code)) {
-        for (DWORD pass = 0; pass < kStopPasses && code == STILL_ACTIVE; ++pass) {
-            SetEvent(context.CancelEvent);
-            bool held = WaitAnsweringSends(worker, kStopPassWaitMs);
-            if (!GetExitCodeThread(worker, &code) || held)
+        for (DWORD pass = 0; code == STILL_ACTIVE; ++pass) {
+            if (cancel)
+                SetEvent(cancel);
+            bool held =
+                WaitAnsweringSends(worker, pass < kStopPasses ? kStopPassWaitMs : kClaimRetryMs);
+            if (!GetExitCodeThread(worker, &code) || code != STILL_ACTIVE)
                 break;
-        }
-        if (GetExitCodeThread(worker, &code) && code == STILL_ACTIVE) {
-            TerminateThread(worker, 0);
-            // Termination is asynchronous; the record is read only after it.
-            WaitForSingleObject(worker, 1000);
+            if ((held || pass + 1 >= kStopPasses) && ClaimWorkerForEnd()) {
+                TerminateThread(worker, 0);
+                // Termination is asynchronous; the record is read only after it.
+                WaitForSingleObject(worker, 1000);
+                break;
+            }
         }
     }
     g_StopInProgress = false;

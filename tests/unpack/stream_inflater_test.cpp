@@ -299,3 +299,40 @@ TEST_F(StreamInflaterTest, StreamInMemoryReportsAFailedWriteAndAbort) {
 }
 
 } // namespace
+
+// The stop check is asked between blocks: a stop ends the run at once with
+// the abort result and both files closed (the partial output can be deleted).
+int g_stopChecks;
+int g_stopAfter;
+bool StopAfterCount() {
+    return ++g_stopChecks >= g_stopAfter;
+}
+
+TEST_F(StreamInflaterTest, StopCheckBetweenBlocksEndsTheRunAtOnceWithFilesClosed) {
+    const std::string original = SampleText(600000);
+    const std::string stream = Compress(original);
+    ASSERT_TRUE(WriteBytes(packed, stream));
+    // A stop that never comes first counts how often the check is asked.
+    g_stopChecks = 0;
+    g_stopAfter = 1 << 30;
+    ASSERT_EQ(InflateFile(packed.c_str(), plain.c_str(), StopAfterCount), 0);
+    EXPECT_EQ(Output(), original);
+    const int blocks = g_stopChecks;
+    // At least once per input block read (4 KB), more when output fills first.
+    EXPECT_GE(blocks, static_cast<int>(stream.size() / 4096)) << "not asked every block";
+
+    for (int stopAt : {1, 2, blocks / 2, blocks - 1}) {
+        SCOPED_TRACE("stop at check " + std::to_string(stopAt));
+        g_stopChecks = 0;
+        g_stopAfter = stopAt;
+        EXPECT_EQ(InflateFile(packed.c_str(), plain.c_str(), StopAfterCount),
+                  StreamInflater::kAborted);
+        EXPECT_EQ(g_stopChecks, stopAt) << "went on after the stop";
+        std::string partial = Output();
+        EXPECT_LT(partial.size(), original.size());
+        EXPECT_EQ(partial, original.substr(0, partial.size()));
+        EXPECT_TRUE(DeleteFileA(plain.c_str())) << "output still open: " << GetLastError();
+        EXPECT_TRUE(DeleteFileA(packed.c_str())) << "input still open: " << GetLastError();
+        ASSERT_TRUE(WriteBytes(packed, stream));
+    }
+}

@@ -9,5 +9,6 @@ set(NEUTRAL_SOURCES
     package/package_reader.cpp
     package/package_writer.cpp
     package/stream_inflater.cpp
+    postinstall/folder_trust.cpp
     postinstall/output_recognition.cpp
     uninstall/uninstall_record.cpp)

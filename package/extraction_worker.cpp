@@ -8,6 +8,7 @@
 #include "package/stream_inflater.h"
 #include "package/worker_pause.h"
 #include "postinstall/database_service.h"
+#include "postinstall/folder_protection.h"
 #include "postinstall/uninstall_registration.h"
 #include "resources/resource_ids.h"
 #include "wizard/progress_log.h"
@@ -394,6 +395,9 @@ DWORD WorkerRun::Run() {
     // outside the resources whatever happened since.
     if (package.Validate() != PackageFault::kOk)
         Fail(kPackageDamaged, "");
+    // Before the first folder or file is made below the install folder.
+    if (outcome_ == kRunning)
+        SecureInstallFolder(context_);
 
     for (const GroupPlan& plan : plans) {
         if (outcome_ != kRunning)

@@ -224,6 +224,11 @@ Placement WorkerRun::UnpackNewTarget(const char* target, const char* folder,
         Fail(kPathTooLong, target);
         return Placement::Failed;
     }
+    // Something under the partial name in a folder this run did not make is
+    // removed, never written into: a file planted there would keep its owner
+    // (or, as a hard link, carry the data to its other names).
+    if (!knownFolderIsNew_ || strncmp(partial, folder, strlen(folder)) != 0)
+        DeleteFileA(partial);
     int result = InflateFile(workFile_, partial);
     if (result != 0) {
         DeleteFileA(partial);

@@ -9,6 +9,7 @@
 #include "tests/support/fault_support.h"
 #include "tests/support/services.h"
 #include "tests/support/worker_harness.h"
+#include "uninstall/uninstall_names.h"
 
 #include <gtest/gtest.h>
 
@@ -309,6 +310,42 @@ TEST_F(ProtectedFolderTest, OnAVolumeWithoutPermissionsAPlantedProgramRunsAsBefo
     EXPECT_TRUE(fake.OwnerReads.empty());
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1], "注册：\"" + install + "VTRClient\\VTRClient.exe\" Install");
+}
+
+// A file planted under the name the installer writes through before moving
+// it into place is removed, not written into: as a hard link it would carry
+// the package's bytes to its other name, and it would keep its owner.
+TEST_F(ProtectedFolderTest, PlantedPartialFilesAreReplacedNotWrittenThrough) {
+    std::string outside = install.substr(0, install.size() - strlen("inst\\")) + "outside.txt";
+    ASSERT_TRUE(WriteBytes(outside, "not the installer's\r\n"));
+    CreateDirectoryA(install.c_str(), nullptr);
+    CreateDirectoryA((install + "VTRClient").c_str(), nullptr);
+    const std::string planted[] = {install + "VTRClient\\~MDPX.part",
+                                   install + kUninstallerFileName + ".part",
+                                   install + kUninstallRecordFileName + ".part"};
+    for (const std::string& name : planted) {
+        if (!CreateHardLinkA(name.c_str(), outside.c_str(), nullptr))
+            GTEST_SKIP() << "no hard links here (error " << GetLastError() << ")";
+    }
+    WorkerHarness harness;
+    harness.Prepare(package, install);
+    const char kAppName[] = "保护目录测试";
+    strcpy(g_SetupContext.AppName, kAppName);
+    g_SetupContext.ProgramMg = 1;
+    ASSERT_TRUE(harness.Run());
+    std::string key =
+        std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\MDPX ") + kAppName;
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
+    EXPECT_EQ(g_SetupContext.Failed, 0u);
+    std::string bytes;
+    ASSERT_TRUE(ReadBytes(outside, &bytes));
+    EXPECT_EQ(bytes, "not the installer's\r\n");
+    ASSERT_TRUE(ReadBytes(install + "VTRClient\\VTRClient.exe", &bytes));
+    EXPECT_TRUE(bytes == package.Files[2].Bytes) << "the client program as packed";
+    EXPECT_TRUE(PathExists(install + kUninstallerFileName));
+    EXPECT_TRUE(PathExists(install + kUninstallRecordFileName));
+    for (const std::string& name : planted)
+        EXPECT_FALSE(PathExists(name)) << name;
 }
 
 } // namespace

@@ -97,18 +97,47 @@ class ProtectedFolderTest : public ::testing::Test {
             CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
         ASSERT_TRUE(CopyFileA(BinPath(standIn).c_str(), path.c_str(), FALSE)) << path;
     }
-    // Runs the worker; the lines it logged besides the "抽取：" lines.
-    std::vector<std::string> Run(WorkerHarness* harness) {
-        harness->Prepare(package, install);
-        EXPECT_TRUE(harness->Run());
-        EXPECT_EQ(harness->ExitCode, 1u);
-        EXPECT_EQ(g_SetupContext.Failed, 0u);
-        std::vector<std::string> other;
-        for (const std::string& line : harness->LogLines()) {
-            if (line.compare(0, strlen("抽取："), "抽取：") != 0)
-                other.push_back(line);
+    // The log lines and boxes of one run. The progress and log helpers latch
+    // the first windows they are given for the whole process, so every run of
+    // a test goes through the one harness.
+    struct RunResult {
+        std::vector<std::string> Lines, Other; // Other: besides the "抽取：" lines
+        std::vector<std::pair<std::string, std::string>> Boxes;
+    };
+    RunResult RunPrepared() {
+        if (harness.Thread != nullptr) {
+            CloseHandle(harness.Thread);
+            harness.Thread = nullptr;
         }
-        return other;
+        RunResult result;
+        EXPECT_TRUE(harness.Run());
+        std::vector<std::string> all = harness.LogLines();
+        result.Lines.assign(all.begin() + logSeen, all.end());
+        logSeen = all.size();
+        for (const std::string& line : result.Lines) {
+            if (line.compare(0, strlen("抽取："), "抽取：") != 0)
+                result.Other.push_back(line);
+        }
+        result.Boxes.assign(harness.Boxes.begin() + boxesSeen, harness.Boxes.end());
+        boxesSeen = harness.Boxes.size();
+        return result;
+    }
+    // The setup program is built and loaded once per test: it stays mapped
+    // while loaded. Later runs start again from the same record.
+    void PrepareOnce() {
+        if (!prepared) {
+            harness.Prepare(package, install);
+            prepared = true;
+        }
+        g_SetupContext.Failed = 0;
+        g_SetupContext.ErrorText[0] = '\0';
+    }
+    RunResult Run() {
+        PrepareOnce();
+        RunResult result = RunPrepared();
+        EXPECT_EQ(harness.ExitCode, 1u);
+        EXPECT_EQ(g_SetupContext.Failed, 0u);
+        return result;
     }
     std::string MissingFiles() const {
         std::string missing;
@@ -123,6 +152,9 @@ class ProtectedFolderTest : public ::testing::Test {
     FakeSecurity fake;
     std::string install;
     TestPackage package;
+    WorkerHarness harness;
+    size_t logSeen = 0, boxesSeen = 0;
+    bool prepared = false;
 };
 const FolderSecurityCalls ProtectedFolderTest::kCalls = {FakeVolumeKeeps, FakeProtect,
                                                          FakeReadOwner, FakeInstallingAccount};
@@ -136,8 +168,7 @@ TEST_F(ProtectedFolderTest, FolderIsProtectedBeforeItsFirstFileWhetherMadeOrFoun
             CreateDirectoryA(install.c_str(), nullptr);
             WriteBytes(install + "notes.txt", "the user's own\r\n");
         }
-        WorkerHarness harness;
-        std::vector<std::string> lines = Run(&harness);
+        std::vector<std::string> lines = Run().Other;
         EXPECT_TRUE(lines.empty()) << lines[0];
         ASSERT_EQ(fake.ProtectCalls.size(), 1u);
         const FakeSecurity::ProtectCall& call = fake.ProtectCalls[0];
@@ -173,12 +204,12 @@ TEST_F(ProtectedFolderTest, InstallGoesOnWhenTheFolderCannotBeProtected) {
         fake.ProtectCalls.clear();
         fake.VolumeKeeps = c.VolumeKeeps;
         fake.ProtectResult = c.ProtectResult;
-        WorkerHarness harness;
-        std::vector<std::string> lines = Run(&harness);
+        RunResult run = Run();
+        std::vector<std::string> lines = run.Other;
         EXPECT_EQ(fake.ProtectCalls.size(), c.Calls);
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(lines[0], c.Line);
-        EXPECT_EQ(harness.LogLines()[0], c.Line) << "said before the first file";
+        EXPECT_EQ(run.Lines[0], c.Line) << "said before the first file";
         std::string missing = MissingFiles();
         EXPECT_EQ(missing, "");
         ++result.Runs;
@@ -216,21 +247,16 @@ TEST_F(ProtectedFolderTest, PlantedDatabaseProgramOfAStandardUserIsNeverStarted)
         ASSERT_TRUE(ReadBytes(mysqld, &planted));
         fake.Owners = {{mysqld, c.Owner}};
         fake.OwnerError = c.OwnerError;
-        WorkerHarness harness;
-        harness.Prepare(package, install);
+        PrepareOnce();
         g_SetupContext.DB2 = 1;
-        EXPECT_TRUE(harness.Run());
-        std::vector<std::string> lines;
-        for (const std::string& line : harness.LogLines()) {
-            if (line.compare(0, strlen("抽取："), "抽取：") != 0)
-                lines.push_back(line);
-        }
+        RunResult run = RunPrepared();
+        const std::vector<std::string>& lines = run.Other;
         // Never run: the stand-in notes every run beside itself.
         bool neverRun = !PathExists(install + "VTRServer\\Mysql\\bin\\mysqld-runs.log");
         EXPECT_TRUE(neverRun);
         EXPECT_EQ(ServiceState(kNetworkService), 0u) << "no service registered";
-        ASSERT_EQ(harness.Boxes.size(), 1u);
-        EXPECT_EQ(harness.Boxes[0].first, kNetworkInstallFailure);
+        ASSERT_EQ(run.Boxes.size(), 1u);
+        EXPECT_EQ(run.Boxes[0].first, kNetworkInstallFailure);
         // The database step failed: the server's set-up run is skipped, the
         // client's (a program this run unpacked) goes ahead.
         ASSERT_EQ(lines.size(), 2u);
@@ -242,7 +268,7 @@ TEST_F(ProtectedFolderTest, PlantedDatabaseProgramOfAStandardUserIsNeverStarted)
         EXPECT_TRUE(after == planted) << "the planted file is kept as it is";
         ++result.Runs;
         result.Survived += harness.ExitCode == 1 ? 1 : 0;
-        result.MessageShown += harness.Boxes.size() == 1 && lines[0] == c.Line ? 1 : 0;
+        result.MessageShown += run.Boxes.size() == 1 && lines[0] == c.Line ? 1 : 0;
         result.NothingLost += neverRun && after == planted ? 1 : 0;
     }
     result.Note =
@@ -261,11 +287,10 @@ TEST_F(ProtectedFolderTest, PlantedProgramsOfAdministratorsAndTheInstallerRunAsB
     Plant("VTRClient\\VTRClient.exe", "VTRClient.exe");
     // The server program is a standard user's; the others are trusted.
     fake.Owners = {{mysqld, "S-1-5-32-544"}, {server, kUsersMember}, {client, kInstallingUser}};
-    WorkerHarness harness;
-    harness.Prepare(package, install);
+    PrepareOnce();
     g_SetupContext.DB2 = 1;
-    ASSERT_TRUE(harness.Run());
-    for (const auto& box : harness.Boxes)
+    RunResult run = RunPrepared();
+    for (const auto& box : run.Boxes)
         ADD_FAILURE() << "message box: " << box.first;
     EXPECT_EQ(ServiceState(kNetworkService), static_cast<DWORD>(SERVICE_RUNNING));
     std::string runs;
@@ -274,11 +299,7 @@ TEST_F(ProtectedFolderTest, PlantedProgramsOfAdministratorsAndTheInstallerRunAsB
     EXPECT_FALSE(PathExists(install + "VTRServer\\setup-runs.log")) << "the server program ran";
     EXPECT_TRUE(ReadBytes(install + "VTRClient\\setup-runs.log", &runs));
     EXPECT_EQ(runs, "Install\r\n");
-    std::vector<std::string> lines;
-    for (const std::string& line : harness.LogLines()) {
-        if (line.compare(0, strlen("抽取："), "抽取：") != 0)
-            lines.push_back(line);
-    }
+    const std::vector<std::string>& lines = run.Other;
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], kUntrustedLine + server + "（所有者" + kUsersMember + "）");
     EXPECT_EQ(lines[1], "注册：\"" + client + "\" Install");
@@ -292,8 +313,7 @@ TEST_F(ProtectedFolderTest, PlantedProgramsOfAdministratorsAndTheInstallerRunAsB
 
 TEST_F(ProtectedFolderTest, ProgramsUnpackedByTheRunAreNotAskedAbout) {
     fake.Owners = {{install + "VTRClient\\VTRClient.exe", kUsersMember}};
-    WorkerHarness harness;
-    std::vector<std::string> lines = Run(&harness);
+    std::vector<std::string> lines = Run().Other;
     EXPECT_TRUE(fake.OwnerReads.empty());
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "注册：\"" + install + "VTRClient\\VTRClient.exe\" Install");
@@ -305,8 +325,7 @@ TEST_F(ProtectedFolderTest, OnAVolumeWithoutPermissionsAPlantedProgramRunsAsBefo
     Plant("VTRClient\\VTRClient.exe", "VTRClient.exe");
     fake.VolumeKeeps = false;
     fake.Owners = {{install + "VTRClient\\VTRClient.exe", kUsersMember}};
-    WorkerHarness harness;
-    std::vector<std::string> lines = Run(&harness);
+    std::vector<std::string> lines = Run().Other;
     EXPECT_TRUE(fake.OwnerReads.empty());
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1], "注册：\"" + install + "VTRClient\\VTRClient.exe\" Install");
@@ -327,12 +346,11 @@ TEST_F(ProtectedFolderTest, PlantedPartialFilesAreReplacedNotWrittenThrough) {
         if (!CreateHardLinkA(name.c_str(), outside.c_str(), nullptr))
             GTEST_SKIP() << "no hard links here (error " << GetLastError() << ")";
     }
-    WorkerHarness harness;
-    harness.Prepare(package, install);
+    PrepareOnce();
     const char kAppName[] = "保护目录测试";
     strcpy(g_SetupContext.AppName, kAppName);
     g_SetupContext.ProgramMg = 1;
-    ASSERT_TRUE(harness.Run());
+    RunPrepared();
     std::string key =
         std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\MDPX ") + kAppName;
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());

@@ -1,6 +1,6 @@
 #include "app/frame_failure.h"
 
-#include "app/text_util.h"
+#include "core/text_util.h"
 
 #include <cstring>
 

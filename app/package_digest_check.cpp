@@ -1,6 +1,6 @@
 #include "app/package_digest_check.h"
 
-#include "app/setup_context.h"
+#include "install/setup_context.h"
 #include "package/package_digest.h"
 #include "package/package_format.h"
 #include "package/package_resources.h"

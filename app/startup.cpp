@@ -2,8 +2,8 @@
 
 #include "app/frame_failure.h"
 #include "app/package_digest_check.h"
-#include "app/setup_context.h"
-#include "app/work_paths.h"
+#include "install/setup_context.h"
+#include "core/work_paths.h"
 #include "package/package_reader.h"
 #include "package/package_resources.h"
 #include "resources/resource_ids.h"

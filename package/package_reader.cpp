@@ -1,6 +1,6 @@
 #include "package/package_reader.h"
 
-#include "app/text_util.h"
+#include "core/text_util.h"
 
 #include <cstring>
 

@@ -4,9 +4,9 @@
 // (the record, the program and the Programs and Features entry stay, so it
 // can run again), 2 the record could not be read (nothing was touched),
 // 3 the user answered No.
-#include "app/text_util.h"
+#include "core/text_util.h"
 #include "uninstall/self_copy.h"
-#include "uninstall/uninstall_names.h"
+#include "record/uninstall_names.h"
 #include "uninstall/uninstall_run.h"
 #include "uninstall/uninstall_ui.h"
 

@@ -1,7 +1,7 @@
 #include "uninstall/self_copy.h"
 
-#include "app/text_util.h"
-#include "uninstall/uninstall_names.h"
+#include "core/text_util.h"
+#include "record/uninstall_names.h"
 
 #include <cstdio>
 #include <cstdlib>

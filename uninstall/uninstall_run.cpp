@@ -1,7 +1,7 @@
 #include "uninstall/uninstall_run.h"
 
-#include "uninstall/link_places.h"
-#include "uninstall/uninstall_names.h"
+#include "record/link_places.h"
+#include "record/uninstall_names.h"
 
 #include <windows.h>
 

@@ -3,7 +3,7 @@
 // files whose size and last write time still match the record, folders once
 // empty, the Programs and Features entry. Never follows a path that leads out
 // of the install folder. What was already gone counts as removed.
-#include "uninstall/uninstall_record.h"
+#include "record/uninstall_record.h"
 
 #include <functional>
 #include <string>

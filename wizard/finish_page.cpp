@@ -1,7 +1,7 @@
 #include "wizard/wizard_pages.h"
 
-#include "app/setup_context.h"
-#include "app/text_util.h"
+#include "install/setup_context.h"
+#include "core/text_util.h"
 #include "resources/resource_ids.h"
 
 void FormatFinishText(char* buf, size_t capacity, uint32_t failed, const char* errorText) {

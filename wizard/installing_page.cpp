@@ -1,10 +1,10 @@
 #include "wizard/wizard_pages.h"
 
-#include "app/setup_context.h"
-#include "app/text_util.h"
-#include "package/extraction_worker.h"
+#include "install/setup_context.h"
+#include "core/text_util.h"
+#include "install/extraction_worker.h"
 #include "resources/resource_ids.h"
-#include "wizard/progress_log.h"
+#include "install/progress_log.h"
 
 INT_PTR CALLBACK InstallingPageProc(HWND page, UINT message, WPARAM, LPARAM) {
     if (message != WM_INITDIALOG)

@@ -1,6 +1,6 @@
 #include "wizard/wizard_pages.h"
 
-#include "app/text_util.h"
+#include "core/text_util.h"
 
 #include <mbstring.h>
 

@@ -1,6 +1,6 @@
 #include "wizard/wizard_pages.h"
 
-#include "app/setup_context.h"
+#include "install/setup_context.h"
 #include "resources/resource_ids.h"
 
 INT_PTR CALLBACK WelcomePageProc(HWND page, UINT message, WPARAM, LPARAM) {

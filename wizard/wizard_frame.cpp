@@ -1,10 +1,10 @@
 #include "wizard/wizard_frame.h"
 
-#include "app/setup_config.h"
-#include "app/setup_context.h"
-#include "app/text_util.h"
-#include "package/extraction_worker.h"
-#include "package/worker_pause.h"
+#include "install/setup_config.h"
+#include "install/setup_context.h"
+#include "core/text_util.h"
+#include "install/extraction_worker.h"
+#include "install/worker_pause.h"
 #include "resources/resource_ids.h"
 #include "wizard/wizard_pages.h"
 

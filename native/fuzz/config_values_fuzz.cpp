@@ -1,10 +1,10 @@
 // Configuration values and the bounded text helpers on arbitrary bytes. The
 // first input byte is the buffer capacity; the rest is the text. Buffers are
 // heap blocks of exactly that capacity so any overrun is reported.
-#include "app/config_values.h"
-#include "app/drive_choice.h"
-#include "app/text_util.h"
-#include "app/work_paths.h"
+#include "core/config_values.h"
+#include "core/drive_choice.h"
+#include "core/text_util.h"
+#include "core/work_paths.h"
 
 #include <climits>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Captured command output as arbitrary bytes (NULs, half characters, any
 // length), in a heap block of exactly its size.
-#include "postinstall/output_recognition.h"
+#include "install/output_recognition.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 #pragma once
 // The cases the owner rule and the descriptor judge are held to, shared by
 // the native tests and the same tests under Wine.
-#include "postinstall/folder_trust.h"
+#include "install/folder_trust.h"
 
 #include <string>
 #include <vector>

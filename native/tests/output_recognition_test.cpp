@@ -1,5 +1,5 @@
 #include "native/tests/exact_bytes.h"
-#include "postinstall/output_recognition.h"
+#include "install/output_recognition.h"
 
 #include <gtest/gtest.h>
 

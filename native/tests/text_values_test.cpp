@@ -1,7 +1,7 @@
-#include "app/config_values.h"
-#include "app/drive_choice.h"
-#include "app/text_util.h"
-#include "app/work_paths.h"
+#include "core/config_values.h"
+#include "core/drive_choice.h"
+#include "core/text_util.h"
+#include "core/work_paths.h"
 #include "native/tests/exact_bytes.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The uninstaller's record: round trips, refusal of unreadable records, and
 // the path rules that keep a tampered record inside the install folder.
 #include "native/tests/exact_bytes.h"
-#include "uninstall/uninstall_record.h"
+#include "record/uninstall_record.h"
 
 #include <gtest/gtest.h>
 

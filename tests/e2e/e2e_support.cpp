@@ -2,7 +2,7 @@
 
 #include "resources/resource_ids.h"
 #include "tests/support/services.h"
-#include "uninstall/uninstall_names.h"
+#include "record/uninstall_names.h"
 
 #include <shlobj.h>
 

@@ -4,7 +4,8 @@
 #include "tests/e2e/e2e_support.h"
 
 #include "resources/resource_ids.h"
-#include "uninstall/uninstall_names.h"
+#include "record/link_places.h"
+#include "record/uninstall_names.h"
 
 #include <gtest/gtest.h>
 

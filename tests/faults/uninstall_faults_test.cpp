@@ -3,8 +3,8 @@
 // what the installation did not make), a record tampered to lead outside the
 // install folder, and records that cannot be read.
 #include "tests/support/fault_support.h"
-#include "uninstall/uninstall_names.h"
-#include "uninstall/uninstall_record.h"
+#include "record/uninstall_names.h"
+#include "record/uninstall_record.h"
 
 #include <gtest/gtest.h>
 

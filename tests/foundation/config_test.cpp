@@ -1,8 +1,8 @@
-#include "app/config_values.h"
-#include "app/drive_choice.h"
-#include "app/setup_config.h"
-#include "app/text_util.h"
-#include "app/work_paths.h"
+#include "core/config_values.h"
+#include "core/drive_choice.h"
+#include "install/setup_config.h"
+#include "core/text_util.h"
+#include "core/work_paths.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>

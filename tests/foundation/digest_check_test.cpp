@@ -2,8 +2,8 @@
 // what it accepts and refuses, and the progress window of a long check.
 #include "app/check_progress_window.h"
 #include "app/package_digest_check.h"
-#include "app/setup_context.h"
-#include "app/text_util.h"
+#include "install/setup_context.h"
+#include "core/text_util.h"
 #include "package/package_resources.h"
 #include "tests/support/test_support.h"
 

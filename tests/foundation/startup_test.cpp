@@ -1,4 +1,4 @@
-#include "app/setup_context.h"
+#include "install/setup_context.h"
 #include "app/startup.h"
 #include "package/package_resources.h"
 #include "tests/support/setup_runner.h"

@@ -1,6 +1,6 @@
 // The helpers latch their windows for the life of the process; ctest runs
 // every test in a process of its own, so each test starts unlatched.
-#include "wizard/progress_log.h"
+#include "install/progress_log.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // Links go into the prefix's real special folders; every test removes what it
 // made there. The log helper latches one list per process (one test each).
-#include "postinstall/shortcuts.h"
+#include "install/shortcuts.h"
 #include "tests/support/links.h"
 #include "tests/support/test_support.h"
-#include "wizard/progress_log.h"
+#include "install/progress_log.h"
 
 #include <gtest/gtest.h>
 #include <objbase.h>

@@ -1,6 +1,6 @@
 #include "tests/support/test_support.h"
 
-#include "app/text_util.h"
+#include "core/text_util.h"
 #include "package/package_digest.h"
 #include "package/resource_writer.h"
 

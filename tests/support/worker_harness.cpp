@@ -1,9 +1,9 @@
 #include "tests/support/worker_harness.h"
 
-#include "package/extraction_worker.h"
+#include "install/extraction_worker.h"
 #include "package/package_resources.h"
 #include "resources/resource_ids.h"
-#include "wizard/progress_log.h"
+#include "install/progress_log.h"
 
 #include <commctrl.h>
 #include <gtest/gtest.h>

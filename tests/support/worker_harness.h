@@ -2,7 +2,7 @@
 // Runs the extraction worker headless, exactly as the Installing page does:
 // a hidden frame owned by this (UI) thread with a progress bar, a log list and
 // a status line; the helpers are bound to them before the worker thread starts.
-#include "app/setup_context.h"
+#include "install/setup_context.h"
 #include "tests/support/test_support.h"
 #include "tools/wizard_driver/message_boxes.h"
 

@@ -1,4 +1,4 @@
-#include "package/directory_path.h"
+#include "install/directory_path.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>

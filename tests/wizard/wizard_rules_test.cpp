@@ -1,7 +1,7 @@
 // Rules of the wizard pages that need no window, and the caption font.
 #include "wizard/wizard_pages.h"
 
-#include "app/text_util.h"
+#include "core/text_util.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "package/worker_pause.h"
+#include "install/worker_pause.h"
 #include "tests/support/setup_runner.h"
 #include "tests/support/worker_harness.h"
 #include "tools/wizard_driver/message_boxes.h"

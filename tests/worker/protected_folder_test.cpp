@@ -3,13 +3,13 @@
 // Wine keeps no security descriptors, so the Windows calls are replaced
 // in-process (ReplaceFolderSecurityCalls): the replacement records what the
 // installer asked for and reports the owners a test gives it.
-#include "postinstall/folder_protection.h"
-#include "postinstall/folder_trust.h"
+#include "install/folder_protection.h"
+#include "install/folder_trust.h"
 
 #include "tests/support/fault_support.h"
 #include "tests/support/services.h"
 #include "tests/support/worker_harness.h"
-#include "uninstall/uninstall_names.h"
+#include "record/uninstall_names.h"
 
 #include <gtest/gtest.h>
 

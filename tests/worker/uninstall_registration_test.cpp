@@ -1,10 +1,11 @@
 // What an installation with ProgramMg set leaves for its uninstaller: the
 // program, the record of what it made, the uninstall link and the entry;
 // the bar still ends full and the installing list says what was done.
-#include "package/extraction_worker.h"
+#include "install/extraction_worker.h"
 #include "tests/support/worker_harness.h"
-#include "uninstall/uninstall_names.h"
-#include "uninstall/uninstall_record.h"
+#include "record/link_places.h"
+#include "record/uninstall_names.h"
+#include "record/uninstall_record.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Where the worker puts a file: targets whose partial file has no room beside
 // them, names a package repeats in a folder the run makes, and folders that
 // cannot be made.
-#include "package/extraction_worker.h"
+#include "install/extraction_worker.h"
 #include "tests/support/fault_support.h"
 #include "tests/support/worker_harness.h"
 

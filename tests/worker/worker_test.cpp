@@ -1,4 +1,4 @@
-#include "package/extraction_worker.h"
+#include "install/extraction_worker.h"
 #include "tests/support/worker_harness.h"
 
 #include <gtest/gtest.h>

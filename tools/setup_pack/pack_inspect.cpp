@@ -1,6 +1,6 @@
 #include "tools/setup_pack/pack_inspect.h"
 
-#include "app/setup_config.h"
+#include "install/setup_config.h"
 #include "package/package_reader.h"
 #include "tools/setup_pack/console_out.h"
 #include "tools/setup_pack/digest_report.h"

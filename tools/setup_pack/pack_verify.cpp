@@ -1,6 +1,6 @@
 #include "tools/setup_pack/pack_verify.h"
 
-#include "app/text_util.h"
+#include "core/text_util.h"
 #include "package/package_reader.h"
 #include "tools/setup_pack/pack_build.h"
 #include "tools/setup_pack/text_convert.h"

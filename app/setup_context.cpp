@@ -1,4 +1,0 @@
-#include "app/setup_context.h"
-
-// Static storage: zero-filled before the entry point runs, never reset.
-SetupContext g_SetupContext;

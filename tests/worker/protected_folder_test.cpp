@@ -341,15 +341,18 @@ TEST_F(ProtectedFolderTest, OnAVolumeWithoutPermissionsAPlantedProgramRunsAsBefo
 // it into place is removed, not written into: as a hard link it would carry
 // the package's bytes to its other name, and it would keep its owner.
 TEST_F(ProtectedFolderTest, PlantedPartialFilesAreReplacedNotWrittenThrough) {
-    std::string outside = install.substr(0, install.size() - strlen("inst\\")) + "outside.txt";
-    ASSERT_TRUE(WriteBytes(outside, "not the installer's\r\n"));
     CreateDirectoryA(install.c_str(), nullptr);
     CreateDirectoryA((install + "VTRClient").c_str(), nullptr);
+    // Each planted name is a hard link to a file of its own outside.
+    const std::string root = install.substr(0, install.size() - strlen("inst\\"));
     const std::string planted[] = {install + "VTRClient\\~MDPX.part",
                                    install + kUninstallerFileName + ".part",
                                    install + kUninstallRecordFileName + ".part"};
+    std::vector<std::string> outside;
     for (const std::string& name : planted) {
-        if (!CreateHardLinkA(name.c_str(), outside.c_str(), nullptr))
+        outside.push_back(root + "outside" + std::to_string(outside.size()) + ".txt");
+        ASSERT_TRUE(WriteBytes(outside.back(), "not the installer's\r\n"));
+        if (!CreateHardLinkA(name.c_str(), outside.back().c_str(), nullptr))
             GTEST_SKIP() << "no hard links here (error " << GetLastError() << ")";
     }
     PrepareOnce();
@@ -362,14 +365,15 @@ TEST_F(ProtectedFolderTest, PlantedPartialFilesAreReplacedNotWrittenThrough) {
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
     EXPECT_EQ(g_SetupContext.Failed, 0u);
     std::string bytes;
-    ASSERT_TRUE(ReadBytes(outside, &bytes));
-    EXPECT_EQ(bytes, "not the installer's\r\n");
+    for (size_t i = 0; i < outside.size(); ++i) {
+        ASSERT_TRUE(ReadBytes(outside[i], &bytes));
+        EXPECT_EQ(bytes, "not the installer's\r\n") << "written through " << planted[i];
+        EXPECT_FALSE(PathExists(planted[i])) << planted[i];
+    }
     ASSERT_TRUE(ReadBytes(install + "VTRClient\\VTRClient.exe", &bytes));
     EXPECT_TRUE(bytes == package.Files[2].Bytes) << "the client program as packed";
     EXPECT_TRUE(PathExists(install + kUninstallerFileName));
     EXPECT_TRUE(PathExists(install + kUninstallRecordFileName));
-    for (const std::string& name : planted)
-        EXPECT_FALSE(PathExists(name)) << name;
 }
 
 } // namespace

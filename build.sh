@@ -19,12 +19,15 @@ COMMAND=${1:-build}
 log() { printf '==> %s\n' "$*" >&2; }
 
 APT_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libz-mingw-w64-dev
-    wine wine32:i386 wine64 xvfb xauth fonts-wqy-microhei fonts-wine imagemagick x11-utils
+    wine wine64 xvfb xauth fonts-wqy-microhei fonts-wine imagemagick x11-utils
     zip unzip ninja-build cmake bc clang libclang-rt-14-dev zlib1g-dev gcc-multilib
     osslsigncode openssl)
 
 # From fonts-wine: the font of the caption buttons (see add_caption_font).
 CAPTION_FONT=/usr/share/wine/fonts/marlett.ttf
+
+# shellcheck source=tools/host_setup.sh
+. "$ROOT/tools/host_setup.sh"
 
 install_packages() {
     local missing=0
@@ -42,22 +45,10 @@ install_packages() {
     compgen -G '/usr/lib/gcc/x86_64-linux-gnu/*/32/crtbegin.o' >/dev/null || missing=1
     compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
         missing=1
+    [ -z "$(host_missing_packages "${APT_PACKAGES[@]}")" ] || missing=1
     [ $missing -eq 0 ] && return 0
-    log "installing build and test packages"
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "build.sh: packages are missing and installing them needs root" >&2
-        exit 1
-    fi
-    dpkg --add-architecture i386
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-        "${APT_PACKAGES[@]}" >/dev/null
-}
-
-# The architecture whose programs this host can run under Wine: i686 where
-# wine32 works, else the 64-bit twin build.
-runnable_arch() {
-    if /usr/lib/wine/wine --version >/dev/null 2>&1; then echo i686; else echo x86_64; fi
+    log "installing build and test packages (apt's output: $BUILD_ROOT/apt.log)"
+    install_build_packages "$BUILD_ROOT/apt.log" "${APT_PACKAGES[@]}" || exit 1
 }
 
 use_wine_env() { # build dir
@@ -116,7 +107,7 @@ configure_build() { # arch [cmake args...]
 
 build_all() {
     install_packages
-    TEST_ARCH=$(runnable_arch)
+    choose_test_build "$BUILD_ROOT"
     TEST_DIR="$BUILD_ROOT/$TEST_ARCH"
     log "building ($TEST_ARCH runs the tests)"
     configure_build "$TEST_ARCH" -DSETUP_BUILD_TESTS=ON
@@ -175,6 +166,7 @@ run_tests() {
         LC_ALL=C "$ROOT/tools/check_product.sh" "$BUILD_ROOT/i686/bin/setup.exe" || status=1
     fi
     ctest --test-dir "$TEST_DIR" --output-on-failure --timeout 600 "$@" || status=$?
+    test_build_summary
     return $status
 }
 

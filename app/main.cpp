@@ -1,4 +1,4 @@
-#include "app/dll_search.h"
+#include "core/dll_search.h"
 #include "app/startup.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {

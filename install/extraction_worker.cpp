@@ -5,6 +5,7 @@
 #include "install/directory_path.h"
 #include "package/package_reader.h"
 #include "package/package_resources.h"
+#include "install/placed_files.h"
 #include "package/stream_inflater.h"
 #include "install/worker_pause.h"
 #include "install/database_service.h"
@@ -229,7 +230,8 @@ Placement WorkerRun::UnpackNewTarget(const char* target, const char* folder,
     // (or, as a hard link, carry the data to its other names).
     if (!knownFolderIsNew_ || strncmp(partial, folder, strlen(folder)) != 0)
         DeleteFileA(partial);
-    int result = InflateFile(workFile_, partial);
+    ContentStamp stamp;
+    int result = InflateFileStamped(workFile_, partial, &stamp);
     if (result != 0) {
         DeleteFileA(partial);
         // The work file was just written, so an open that failed was the
@@ -241,7 +243,10 @@ Placement WorkerRun::UnpackNewTarget(const char* target, const char* folder,
     }
     // A cancel seen now leaves the target with the time of its unpacking.
     bool cancelled = CancelRequested(10);
-    return MoveIntoPlace(partial, target, cancelled ? nullptr : &entry);
+    Placement placed = MoveIntoPlace(partial, target, cancelled ? nullptr : &entry);
+    if (placed == Placement::Placed)
+        RememberPlacedFile(target, stamp);
+    return placed;
 }
 
 // The times are set on the handle that also renames the partial file, so
@@ -392,6 +397,7 @@ DWORD WorkerRun::Run() {
     SetProgressRange(nullptr, total);
     FormatBounded(workFile_, sizeof workFile_, "%s%s", context_.WorkDir, "Zlib.tmp");
     GetLocalTime(&now_);
+    ForgetPlacedFiles();
 
     ResourceBytes index = LoadPackageResource(kIndexResourceId);
     ResourceBytes payload = LoadPackageResource(kPayloadResourceId);

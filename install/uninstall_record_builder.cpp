@@ -1,15 +1,20 @@
 #include "install/uninstall_record_builder.h"
 
 #include "package/package_reader.h"
+#include "package/package_digest.h"
 #include "package/package_resources.h"
+#include "install/placed_files.h"
 #include "record/link_places.h"
+#include "record/record_trust.h"
 #include "record/uninstall_names.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <set>
+#include <vector>
 
 namespace {
 
@@ -87,29 +92,103 @@ void AddLinks(const SetupContext& context, const char* linkName, UninstallRecord
     for (const auto& place : places) {
         std::string path = place.Setting ? LinkPath(place.Place, linkName) : std::string();
         if (!path.empty() && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES)
-            record->Links.push_back({place.Place, linkName});
+            record->Links.push_back({place.Place, Utf8FromGbk(linkName)});
     }
+}
+
+using PreviousFiles = std::map<std::wstring, RecordedFile, PathLess>;
+
+// The files the record of an earlier installation here lists with their
+// content's CRC-32, when that record is the one its entry vouches for.
+PreviousFiles ReadPreviousRecord(const std::string& installDir, const std::string& keyName) {
+    PreviousFiles files;
+    std::string text;
+    HANDLE file = CreateFileA((installDir + kUninstallRecordFileName).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return files;
+    LARGE_INTEGER size = {};
+    DWORD got = 0;
+    if (GetFileSizeEx(file, &size) && size.QuadPart > 0 &&
+        size.QuadPart <= LONGLONG(kUninstallRecordMaxBytes)) {
+        text.resize(static_cast<size_t>(size.QuadPart));
+        if (!ReadFile(file, &text[0], static_cast<DWORD>(text.size()), &got, nullptr) ||
+            got != text.size())
+            text.clear();
+    }
+    CloseHandle(file);
+    HKEY key = nullptr;
+    char digest[80] = {};
+    DWORD digestSize = sizeof digest - 1, type = 0;
+    bool vouched = false;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                      (std::string(kUninstallKeyParent) + "\\" + keyName).c_str(), 0,
+                      KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+        vouched = RegQueryValueExA(key, kRecordDigestValue, nullptr, &type,
+                                   reinterpret_cast<BYTE*>(digest), &digestSize) == ERROR_SUCCESS &&
+                  type == REG_SZ && !text.empty() && RecordDigestText(text) == digest;
+        RegCloseKey(key);
+    }
+    UninstallRecord previous;
+    if (!vouched || ParseUninstallRecord(text.data(), text.size(), &previous) != RecordError::kOk ||
+        previous.FormatVersion < 2)
+        return files; // an older record holds times, which say nothing of the content
+    for (const RecordedFile& recorded : previous.Files)
+        files[WideFrom(recorded.Path, RecordCodePage(previous))] = recorded;
+    return files;
+}
+
+// Size and CRC-32 of a file as it is now.
+bool StampOf(const std::string& path, ContentStamp* stamp) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    std::vector<char> buffer(64 * 1024);
+    ContentStamp now;
+    DWORD got = 0;
+    bool read = true;
+    while ((read = ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got,
+                            nullptr) != 0) &&
+           got > 0) {
+        now.Crc = ExtendCrc32(now.Crc, buffer.data(), got);
+        now.Size += got;
+    }
+    CloseHandle(file);
+    *stamp = now;
+    return read;
+}
+
+// A file this run placed is the installation's. One it found there is the
+// user's, unless the earlier installation's record lists it and it is still
+// exactly what that installation put there.
+bool StampOfOurs(const std::string& installDir, const std::string& relative,
+                 const PreviousFiles& previous, ContentStamp* stamp) {
+    if (FindPlacedFile(installDir + relative, stamp))
+        return true;
+    auto listed = previous.find(WideFromGbk(relative));
+    if (listed == previous.end())
+        return false;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA((installDir + relative).c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow) !=
+            listed->second.Size)
+        return false;
+    return StampOf(installDir + relative, stamp) && stamp->Size == listed->second.Size &&
+           stamp->Crc == listed->second.Crc;
 }
 
 } // namespace
 
-bool ReadFileStamp(const std::string& path, uint64_t* size, uint64_t* writeTime) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
-        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return false;
-    *size = static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
-    *writeTime = static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 |
-                 data.ftLastWriteTime.dwLowDateTime;
-    return true;
-}
-
 UninstallRecord BuildUninstallRecord(const SetupContext& context) {
     UninstallRecord record;
-    record.Product = context.AppName;
-    record.Version = context.AppVersion;
-    record.KeyName = UninstallKeyForProduct(context.AppName);
+    record.Product = Utf8FromGbk(context.AppName);
+    record.Version = Utf8FromGbk(context.AppVersion);
+    const std::string keyName = UninstallKeyForProduct(context.AppName);
+    record.KeyName = Utf8FromGbk(keyName);
     const std::string installDir = context.InstallDir;
+    const PreviousFiles previous = ReadPreviousRecord(installDir, keyName);
 
     const PackageHeader& header = context.Header;
     bool hasServer = header.ServerEntryCount != 0;
@@ -137,19 +216,26 @@ UninstallRecord BuildUninstallRecord(const SetupContext& context) {
             PackageEntry entry;
             if (!package.Entry(range.First + i, &entry))
                 break;
-            RecordedFile file;
-            file.Path = group.Folder + FieldText(entry.RelativePath, sizeof entry.RelativePath);
+            std::string relative =
+                group.Folder + FieldText(entry.RelativePath, sizeof entry.RelativePath);
             // A path that could leave the install folder is never recorded.
-            if (!IsContainedRelativePath(file.Path) || !seen.insert(file.Path).second)
+            if (!IsContainedRelativePath(relative) || !seen.insert(relative).second)
                 continue;
-            if (!ReadFileStamp(installDir + file.Path, &file.Size, &file.WriteTime))
+            ContentStamp stamp;
+            if (!StampOfOurs(installDir, relative, previous, &stamp))
                 continue;
-            AddParentFolders(file.Path, &folders);
+            RecordedFile file;
+            file.Path = Utf8FromGbk(relative);
+            file.Size = stamp.Size;
+            file.Crc = stamp.Crc;
+            AddParentFolders(relative, &folders);
             record.Files.push_back(file);
         }
     }
-    record.BackupFolders.assign(backups.begin(), backups.end());
-    record.Folders.assign(folders.begin(), folders.end());
+    for (const std::string& backup : backups)
+        record.BackupFolders.push_back(Utf8FromGbk(backup));
+    for (const std::string& folder : folders)
+        record.Folders.push_back(Utf8FromGbk(folder));
     // A folder's path is a prefix of its subfolders': longest first empties
     // children before their parents.
     std::stable_sort(

@@ -5,6 +5,7 @@
 #include "install/shortcuts.h"
 #include "install/uninstall_record_builder.h"
 #include "record/link_places.h"
+#include "record/record_trust.h"
 #include "record/uninstall_names.h"
 #include "install/progress_log.h"
 
@@ -55,8 +56,9 @@ std::string WithoutTrailingBackslash(std::string path) {
 // The Programs and Features entry. The key is the product's, not the
 // version's: installing again rewrites the one entry.
 bool WriteProgramsEntry(const SetupContext& context, const UninstallRecord& record,
-                        const std::string& uninstaller) {
-    std::string keyPath = std::string(kUninstallKeyParent) + "\\" + record.KeyName;
+                        const std::string& uninstaller, const std::string& recordDigest) {
+    std::string keyPath =
+        std::string(kUninstallKeyParent) + "\\" + UninstallKeyForProduct(context.AppName);
     HKEY key = nullptr;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
@@ -84,7 +86,7 @@ bool WriteProgramsEntry(const SetupContext& context, const UninstallRecord& reco
               SetNumber(key, "EstimatedSize",
                         kilobytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<DWORD>(kilobytes)) &&
               SetText(key, "InstallDate", date) && SetNumber(key, "NoModify", 1) &&
-              SetNumber(key, "NoRepair", 1);
+              SetNumber(key, "NoRepair", 1) && SetText(key, kRecordDigestValue, recordDigest);
     RegCloseKey(key);
     return ok;
 }
@@ -121,19 +123,22 @@ void RegisterUninstall(SetupContext& context) {
             AppendLogLine(nullptr, link.c_str(), "创建快捷方式：");
             CreateShellLink(uninstaller.c_str(), link.c_str(), nullptr);
             if (GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES)
-                record.Links.push_back({LinkPlace::StartMenu, kUninstallLinkName});
+                record.Links.push_back({LinkPlace::StartMenu, Utf8FromGbk(kUninstallLinkName)});
         }
     }
 
-    // The record is written before the entry that leads to it.
+    // The record is written before the entry that vouches for it: the
+    // uninstaller obeys only the record whose digest the entry holds.
+    const std::string keyName = UninstallKeyForProduct(context.AppName);
     std::string text = FormatUninstallRecord(record);
-    if (!WriteWholeFile(recordPath, text.data(), text.size())) {
+    std::string digest = RecordDigestText(text);
+    if (digest.empty() || !WriteWholeFile(recordPath, text.data(), text.size())) {
         Log("无法写入卸载信息 " + recordPath);
         return;
     }
-    if (!WriteProgramsEntry(context, record, uninstaller)) {
-        Log("无法登记到 Win 程序管理：" + record.KeyName);
+    if (!WriteProgramsEntry(context, record, uninstaller, digest)) {
+        Log("无法登记到 Win 程序管理：" + keyName);
         return;
     }
-    Log("已登记到 Win 程序管理：" + record.KeyName);
+    Log("已登记到 Win 程序管理：" + keyName);
 }

@@ -38,6 +38,8 @@ void StreamInflater::ReportProgress(int) {}
 
 void StreamInflater::ReportStatus(const char*) {}
 
+void StreamInflater::OutputWritten(const unsigned char*, unsigned) {}
+
 unsigned StreamInflater::RefillInput() {
     if (avail_in == 0) {
         next_in = inputBuffer;
@@ -54,6 +56,7 @@ unsigned StreamInflater::DrainOutput() {
         lastResult = kWriteFailed;
         return 0;
     }
+    OutputWritten(outputBuffer, pending);
     next_out = outputBuffer;
     avail_out = sizeof outputBuffer;
     return pending;

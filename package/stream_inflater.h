@@ -19,6 +19,8 @@ class StreamInflater : public z_stream {
     // Hooks; the base class does nothing with them.
     virtual void ReportProgress(int percent);
     virtual void ReportStatus(const char* text);
+    // Each block of output once it is written to the file.
+    virtual void OutputWritten(const unsigned char* data, unsigned size);
 
     // 0 on success, -7 when aborted, -1 when a write failed, else zlib's
     // result; a file that cannot be opened gives kOpenFailed.

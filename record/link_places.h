@@ -24,3 +24,8 @@ int LinkPlaceFolderId(LinkPlace place);
 std::string LinkFolder(LinkPlace place);
 // LinkFolder + name, or empty.
 std::string LinkPath(LinkPlace place, const std::string& name);
+
+// The same in UTF-16, with the system folders read as such: right whatever
+// the system's code page.
+std::wstring LinkFolderW(LinkPlace place);
+std::wstring LinkPathW(LinkPlace place, const std::wstring& name);

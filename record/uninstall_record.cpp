@@ -41,8 +41,8 @@ bool ParseDecimal(const std::string& text, uint64_t* out) {
     return true;
 }
 
-bool ParseHex16(const std::string& text, uint64_t* out) {
-    if (text.size() != 16)
+bool ParseHex(const std::string& text, size_t digits, uint64_t* out) {
+    if (text.size() != digits)
         return false;
     uint64_t value = 0;
     for (char c : text) {
@@ -60,20 +60,53 @@ bool ParseHex16(const std::string& text, uint64_t* out) {
 
 enum class LineResult { kTaken, kRefused, kMalformed };
 
-LineResult ParseFileLine(const std::string& fields, UninstallRecord* record) {
-    std::string size, rest, time, path;
+// UTF-8 text with every non-ASCII character as one 'x' byte per UTF-16 unit:
+// separators, dots and forbidden bytes stay where they are, and no byte of a
+// character can be taken for one of them. Empty when not well formed.
+std::string AsciiShape(const std::string& text) {
+    if (!IsWellFormedUtf8(text))
+        return std::string();
+    std::string shape;
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char b = static_cast<unsigned char>(text[i]);
+        if (b < 0x80)
+            shape += static_cast<char>(b);
+        else if (b >= 0xF0)
+            shape += "xx"; // a surrogate pair in UTF-16
+        else if (b >= 0xC0)
+            shape += 'x';
+    }
+    return shape;
+}
+
+// The text the GBK rules below apply to: the text itself, or its shape.
+bool ShapeFor(const std::string& text, unsigned codePage, std::string* shape) {
+    if (codePage != kRecordCodePageUtf8) {
+        *shape = text;
+        return true;
+    }
+    *shape = AsciiShape(text);
+    return !shape->empty() || text.empty();
+}
+
+LineResult ParseFileLine(const std::string& fields, UninstallRecord* record, unsigned codePage) {
+    std::string size, rest, stamp, path;
     RecordedFile file;
-    if (!SplitFirst(fields, &size, &rest) || !SplitFirst(rest, &time, &path) ||
-        !ParseDecimal(size, &file.Size) || !ParseHex16(time, &file.WriteTime))
+    uint64_t crc = 0;
+    if (!SplitFirst(fields, &size, &rest) || !SplitFirst(rest, &stamp, &path) ||
+        !ParseDecimal(size, &file.Size) ||
+        !(codePage == kRecordCodePageUtf8 ? ParseHex(stamp, 8, &crc)
+                                          : ParseHex(stamp, 16, &file.WriteTime)))
         return LineResult::kMalformed;
-    if (!IsContainedRelativePath(path))
+    file.Crc = static_cast<uint32_t>(crc);
+    if (!IsContainedRelativePath(path, codePage))
         return LineResult::kRefused;
     file.Path = path;
     record->Files.push_back(file);
     return LineResult::kTaken;
 }
 
-LineResult ParseLinkLine(const std::string& fields, UninstallRecord* record) {
+LineResult ParseLinkLine(const std::string& fields, UninstallRecord* record, unsigned codePage) {
     if (fields.size() < 3 || fields[1] != ' ')
         return LineResult::kMalformed;
     RecordedLink link;
@@ -82,16 +115,21 @@ LineResult ParseLinkLine(const std::string& fields, UninstallRecord* record) {
         return LineResult::kMalformed;
     link.Place = static_cast<LinkPlace>(place);
     link.Name = fields.substr(2);
-    if (!IsSafeLinkName(link.Name))
+    if (!IsSafeLinkName(link.Name, codePage))
         return LineResult::kRefused;
     record->Links.push_back(link);
     return LineResult::kTaken;
 }
 
-LineResult ParseLine(const std::string& line, UninstallRecord* record) {
-    if (line.size() < 3 || line[1] != ' ')
+LineResult ParseLine(const std::string& line, UninstallRecord* record, unsigned codePage) {
+    // A name or version may be empty: "N " (or "N", its blank lost).
+    bool emptyText = (line[0] == 'N' || line[0] == 'V') &&
+                     (line.size() == 1 || line == std::string(1, line[0]) + " ");
+    if (!emptyText && (line.size() < 3 || line[1] != ' '))
         return LineResult::kMalformed;
-    std::string fields = line.substr(2);
+    std::string fields = emptyText ? std::string() : line.substr(2);
+    if (codePage == kRecordCodePageUtf8 && !IsWellFormedUtf8(fields))
+        return LineResult::kMalformed;
     switch (line[0]) {
     case 'N':
         record->Product = fields;
@@ -100,7 +138,7 @@ LineResult ParseLine(const std::string& line, UninstallRecord* record) {
         record->Version = fields;
         return LineResult::kTaken;
     case 'K':
-        if (!IsSafeKeyName(fields))
+        if (!IsSafeKeyName(fields, codePage))
             return LineResult::kRefused;
         record->KeyName = fields;
         return LineResult::kTaken;
@@ -110,15 +148,15 @@ LineResult ParseLine(const std::string& line, UninstallRecord* record) {
         record->Services.push_back(fields);
         return LineResult::kTaken;
     case 'L':
-        return ParseLinkLine(fields, record);
+        return ParseLinkLine(fields, record, codePage);
     case 'B':
     case 'D':
-        if (!IsContainedRelativePath(fields))
+        if (!IsContainedRelativePath(fields, codePage))
             return LineResult::kRefused;
         (line[0] == 'B' ? record->BackupFolders : record->Folders).push_back(fields);
         return LineResult::kTaken;
     case 'F':
-        return ParseFileLine(fields, record);
+        return ParseFileLine(fields, record, codePage);
     default:
         return LineResult::kMalformed;
     }
@@ -126,24 +164,52 @@ LineResult ParseLine(const std::string& line, UninstallRecord* record) {
 
 } // namespace
 
-bool IsContainedRelativePath(const std::string& path) {
-    if (path.empty() || path.size() > 259)
-        return false;
-    return IsSafeRelativePath(path.c_str(), path.size() + 1);
+bool IsWellFormedUtf8(const std::string& text) {
+    static const uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+    size_t i = 0;
+    while (i < text.size()) {
+        unsigned char b = static_cast<unsigned char>(text[i]);
+        size_t more = b < 0x80 ? 0 : b >= 0xC2 && b <= 0xDF ? 1 : b >= 0xE0 && b <= 0xEF ? 2 : 3;
+        if ((b >= 0x80 && b < 0xC2) || b > 0xF4 || text.size() - i <= more)
+            return false;
+        uint32_t value = more == 0 ? b : b & (0x3Fu >> more);
+        for (size_t k = 1; k <= more; ++k) {
+            unsigned char c = static_cast<unsigned char>(text[i + k]);
+            if ((c & 0xC0) != 0x80)
+                return false;
+            value = value << 6 | (c & 0x3Fu);
+        }
+        if (value < kSmallest[more] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+            return false;
+        i += more + 1;
+    }
+    return true;
 }
 
-bool IsSafeLinkName(const std::string& name) {
-    if (name.size() <= 4 || name.size() > 200 || HasForbiddenByte(name))
+bool IsContainedRelativePath(const std::string& path, unsigned codePage) {
+    std::string shape;
+    if (!ShapeFor(path, codePage, &shape) || shape.empty() || shape.size() > 259)
         return false;
-    std::string extension = name.substr(name.size() - 4);
+    return IsSafeRelativePath(shape.c_str(), shape.size() + 1);
+}
+
+bool IsSafeLinkName(const std::string& name, unsigned codePage) {
+    std::string shape;
+    if (!ShapeFor(name, codePage, &shape) || shape.size() <= 4 || name.size() > 200 ||
+        HasForbiddenByte(shape))
+        return false;
+    std::string extension = shape.substr(shape.size() - 4);
     for (char& c : extension)
         c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return extension == ".lnk" && name.find_first_not_of(". ") != std::string::npos &&
-           IsContainedRelativePath(name);
+    return extension == ".lnk" && shape.find_first_not_of(". ") != std::string::npos &&
+           IsContainedRelativePath(shape);
 }
 
-bool IsSafeKeyName(const std::string& name) {
-    if (name.empty() || name.size() > 200)
+bool IsSafeKeyName(const std::string& text, unsigned codePage) {
+    std::string name;
+    if (!ShapeFor(text, codePage, &name) || text.size() > 200)
+        return false;
+    if (name.empty())
         return false;
     for (size_t i = 0; i < name.size(); ++i) {
         unsigned char b = static_cast<unsigned char>(name[i]);
@@ -199,9 +265,8 @@ std::string FormatUninstallRecord(const UninstallRecord& record) {
         add('D', folder);
     for (const RecordedFile& file : record.Files) {
         char numbers[48];
-        snprintf(numbers, sizeof numbers, "%llu %016llX ",
-                 static_cast<unsigned long long>(file.Size),
-                 static_cast<unsigned long long>(file.WriteTime));
+        snprintf(numbers, sizeof numbers, "%llu %08lX ", static_cast<unsigned long long>(file.Size),
+                 static_cast<unsigned long>(file.Crc));
         add('F', numbers + file.Path);
     }
     return text;
@@ -217,6 +282,7 @@ RecordError ParseUninstallRecord(const char* text, size_t size, UninstallRecord*
     if (size > kUninstallRecordMaxBytes)
         return RecordError::kTooLarge;
     UninstallRecord parsed;
+    unsigned codePage = kRecordCodePageUtf8;
     size_t lineNumber = 0;
     size_t start = 0;
     RecordError error = RecordError::kOk;
@@ -235,10 +301,13 @@ RecordError ParseUninstallRecord(const char* text, size_t size, UninstallRecord*
             std::string magic, version;
             if (!SplitFirst(line, &magic, &version) || magic != kMagic)
                 error = RecordError::kNotARecord;
+            else if (version == "1")
+                parsed.FormatVersion = 1;
             else if (version != std::to_string(kUninstallRecordVersion))
                 error = RecordError::kOtherVersion;
+            codePage = RecordCodePage(parsed);
         } else if (!line.empty()) {
-            LineResult result = ParseLine(line, &parsed);
+            LineResult result = ParseLine(line, &parsed, codePage);
             if (result == LineResult::kMalformed)
                 error = RecordError::kMalformed;
             else if (result == LineResult::kRefused)

@@ -1,25 +1,26 @@
 #include "uninstall/self_copy.h"
 
-#include "core/text_util.h"
+#include "record/record_trust.h"
 #include "record/uninstall_names.h"
 
-#include <cstdio>
+#include <tlhelp32.h>
+
 #include <cstdlib>
-#include <cstring>
+#include <cwchar>
 
 namespace {
 
 // The next argument of a command line, unquoted; *cursor moves past it.
-std::string NextArgument(const char** cursor) {
-    const char* p = *cursor;
-    while (*p == ' ' || *p == '\t')
+std::wstring NextArgument(const wchar_t** cursor) {
+    const wchar_t* p = *cursor;
+    while (*p == L' ' || *p == L'\t')
         ++p;
-    std::string argument;
+    std::wstring argument;
     bool quoted = false;
-    for (; *p != '\0'; ++p) {
-        if (*p == '"') {
+    for (; *p != L'\0'; ++p) {
+        if (*p == L'"') {
             quoted = !quoted;
-        } else if (!quoted && (*p == ' ' || *p == '\t')) {
+        } else if (!quoted && (*p == L' ' || *p == L'\t')) {
             break;
         } else {
             argument += *p;
@@ -29,54 +30,92 @@ std::string NextArgument(const char** cursor) {
     return argument;
 }
 
-HANDLE HandleFromText(const std::string& text) {
-    return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(strtoull(text.c_str(), nullptr, 10)));
+HANDLE HandleFromText(const std::wstring& text) {
+    return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(wcstoull(text.c_str(), nullptr, 10)));
 }
 
-std::string HandleText(HANDLE handle) {
-    return std::to_string(static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(handle)));
+std::wstring HandleText(HANDLE handle) {
+    return std::to_wstring(static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(handle)));
+}
+
+DWORD ParentProcessId() {
+    DWORD self = GetCurrentProcessId(), parent = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return 0;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ProcessID == self) {
+            parent = entry.th32ParentProcessID;
+            break;
+        }
+    }
+    CloseHandle(snapshot);
+    return parent;
+}
+
+std::wstring FileNameOf(const std::wstring& path) {
+    size_t separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? path : path.substr(separator + 1);
 }
 
 } // namespace
 
-CopyArguments ReadCopyArguments(const char* commandLine) {
+CopyArguments ReadCopyArguments(const wchar_t* commandLine) {
     CopyArguments arguments;
-    const char* cursor = commandLine;
+    const wchar_t* cursor = commandLine;
     NextArgument(&cursor); // the program itself
-    while (*cursor != '\0') {
-        std::string argument = NextArgument(&cursor);
-        if (argument == "--from")
+    while (*cursor != L'\0') {
+        std::wstring argument = NextArgument(&cursor);
+        if (argument == L"--from")
             arguments.OriginalPath = NextArgument(&cursor);
-        else if (argument == "--report")
+        else if (argument == L"--report")
             arguments.Report = HandleFromText(NextArgument(&cursor));
-        else if (argument == "--original")
+        else if (argument == L"--original")
             arguments.Original = HandleFromText(NextArgument(&cursor));
     }
     arguments.IsCopy = !arguments.OriginalPath.empty();
     return arguments;
 }
 
-int RunFromTemporaryCopy(const std::string& selfPath, bool silent) {
-    char temp[MAX_PATH];
-    DWORD length = GetTempPathA(sizeof temp, temp);
-    if (length == 0 || length >= sizeof temp)
+bool IsStartedByOriginal(const CopyArguments& arguments) {
+    if (!arguments.IsCopy || arguments.Original == nullptr || arguments.Report == nullptr ||
+        !SamePath(FileNameOf(arguments.OriginalPath), WideFromGbk(kUninstallerFileName)))
+        return false;
+    DWORD originalId = GetProcessId(arguments.Original);
+    if (originalId == 0 || originalId != ParentProcessId())
+        return false;
+    if (GetFileType(arguments.Report) != FILE_TYPE_PIPE)
+        return false;
+    wchar_t image[MAX_PATH * 2] = {};
+    DWORD length = sizeof image / sizeof image[0];
+    return QueryFullProcessImageNameW(arguments.Original, 0, image, &length) && length > 0 &&
+           SamePath(std::wstring(image, length), arguments.OriginalPath);
+}
+
+int RunFromTemporaryCopy(const std::wstring& selfPath, bool silent) {
+    wchar_t temp[MAX_PATH];
+    DWORD length = GetTempPathW(MAX_PATH, temp);
+    if (length == 0 || length >= MAX_PATH)
         return -1;
     // A folder of its own, made here: nothing planted beside the copy (a DLL
     // of a system name) can be loaded by it.
-    char copyFolder[MAX_PATH];
+    std::wstring copyFolder;
     bool made = false;
     for (DWORD attempt = 0; attempt < 16 && !made; ++attempt) {
-        if (snprintf(copyFolder, sizeof copyFolder, "%sMDPX-Uninstall-%08lX-%lu\\", temp,
-                     GetCurrentProcessId(), attempt) >= static_cast<int>(sizeof copyFolder))
-            return -1;
-        made = CreateDirectoryA(copyFolder, nullptr) != 0;
+        wchar_t name[64];
+        swprintf(name, sizeof name / sizeof name[0], L"MDPX-Uninstall-%08lX-%lu\\",
+                 GetCurrentProcessId(), attempt);
+        copyFolder = std::wstring(temp) + name;
+        made = CreateDirectoryW(copyFolder.c_str(), nullptr) != 0;
     }
-    char copyPath[MAX_PATH];
-    if (!made || snprintf(copyPath, sizeof copyPath, "%s%s", copyFolder, kUninstallerFileName) >=
-                     static_cast<int>(sizeof copyPath))
+    std::wstring copyPath = copyFolder + WideFromGbk(kUninstallerFileName);
+    if (!made || copyPath.size() >= MAX_PATH)
         return -1;
-    if (!CopyFileA(selfPath.c_str(), copyPath, FALSE)) {
-        RemoveDirectoryA(copyFolder);
+    if (!CopyFileW(selfPath.c_str(), copyPath.c_str(), FALSE)) {
+        RemoveDirectoryW(copyFolder.c_str());
         return -1;
     }
 
@@ -84,29 +123,30 @@ int RunFromTemporaryCopy(const std::string& selfPath, bool silent) {
     HANDLE readEnd = nullptr, writeEnd = nullptr;
     HANDLE self = nullptr;
     if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
-        DeleteFileA(copyPath);
-        RemoveDirectoryA(copyFolder);
+        DeleteFileW(copyPath.c_str());
+        RemoveDirectoryW(copyFolder.c_str());
         return -1;
     }
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    // The copy waits on this handle and, for the handshake, reads which
+    // program it belongs to.
     DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self,
-                    SYNCHRONIZE, TRUE, 0);
-    std::string command = std::string("\"") + copyPath + "\" --from \"" + selfPath +
-                          "\" --report " + HandleText(writeEnd) + " --original " +
-                          HandleText(self) + (silent ? std::string(" ") + kSilentSwitch : "");
-    std::string mutableCommand = command;
-    STARTUPINFOA startup = {};
+                    SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, TRUE, 0);
+    std::wstring command = L"\"" + copyPath + L"\" --from \"" + selfPath + L"\" --report " +
+                           HandleText(writeEnd) + L" --original " + HandleText(self) +
+                           (silent ? L" " + WideFromGbk(kSilentSwitch) : L"");
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessA(copyPath, &mutableCommand[0], nullptr, nullptr, TRUE, 0, nullptr,
+    BOOL started = CreateProcessW(copyPath.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr,
                                   temp, &startup, &process);
     CloseHandle(writeEnd);
     if (self != nullptr)
         CloseHandle(self);
     if (!started) {
         CloseHandle(readEnd);
-        DeleteFileA(copyPath);
-        RemoveDirectoryA(copyFolder);
+        DeleteFileW(copyPath.c_str());
+        RemoveDirectoryW(copyFolder.c_str());
         return -1;
     }
     CloseHandle(process.hThread);
@@ -118,8 +158,8 @@ int RunFromTemporaryCopy(const std::string& selfPath, bool silent) {
     bool reported = false;
     for (;;) {
         MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
         DWORD available = 0;
         if (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) &&
             available >= sizeof code) {
@@ -159,26 +199,26 @@ void ReportToOriginal(const CopyArguments& arguments, int exitCode) {
     }
 }
 
-bool DeleteOriginal(const std::string& originalPath, const std::string& installDir) {
+bool DeleteOriginal(const std::wstring& originalPath, const std::wstring& installDir) {
     bool deleted = false;
     for (int attempt = 0; attempt < 50 && !deleted; ++attempt) {
-        deleted = DeleteFileA(originalPath.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+        deleted = DeleteFileW(originalPath.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
         if (!deleted)
             Sleep(100);
     }
     if (!deleted)
         DeleteAtRestart(originalPath);
-    RemoveDirectoryA(installDir.c_str());
+    RemoveDirectoryW(installDir.c_str());
     return deleted;
 }
 
-void DeleteAtRestart(const std::string& path) {
-    MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+void DeleteAtRestart(const std::wstring& path) {
+    MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
-void DeleteCopyAtRestart(const std::string& copyPath) {
+void DeleteCopyAtRestart(const std::wstring& copyPath) {
     DeleteAtRestart(copyPath);
-    long separator = FindLastSeparatorGbk(copyPath.c_str());
-    if (separator > 0)
-        DeleteAtRestart(copyPath.substr(0, static_cast<size_t>(separator)));
+    size_t separator = copyPath.find_last_of(L'\\');
+    if (separator != std::wstring::npos && separator > 0)
+        DeleteAtRestart(copyPath.substr(0, separator));
 }

@@ -10,26 +10,33 @@
 #include <string>
 
 struct CopyArguments {
-    bool IsCopy = false;       // started as the temporary copy
-    std::string OriginalPath;  // the uninstaller in the install folder
+    bool IsCopy = false;       // "--from" was given
+    std::wstring OriginalPath; // the uninstaller in the install folder
     HANDLE Report = nullptr;   // pipe to the original, for the exit code
     HANDLE Original = nullptr; // the original's process, to wait for
 };
 
 // Reads "--from <path> --report <handle> --original <handle>" from the
-// command line; anything else means the program is the original.
-CopyArguments ReadCopyArguments(const char* commandLine);
+// command line; without "--from" the program is the original.
+CopyArguments ReadCopyArguments(const wchar_t* commandLine);
+
+// The handshake: true only when the copy was started by the uninstaller that
+// "--from" names. The handles must have been inherited from the parent
+// process (a command line typed by hand carries none): "--original" is a
+// process handle, that process is this one's parent, and it runs the very
+// file "--from" names, an uninstaller by its file name.
+bool IsStartedByOriginal(const CopyArguments& arguments);
 
 // Starts the temporary copy with the same switches and returns its exit
 // code; -1 when no copy could be started (the caller then works in place).
-int RunFromTemporaryCopy(const std::string& selfPath, bool silent);
+int RunFromTemporaryCopy(const std::wstring& selfPath, bool silent);
 
 // In the copy: hands the exit code to the original and waits for it to end.
 void ReportToOriginal(const CopyArguments& arguments, int exitCode);
 // Deletes the uninstaller's file (retrying while the original still holds it)
 // and then the install folder when it is empty. True when the file is gone.
-bool DeleteOriginal(const std::string& originalPath, const std::string& installDir);
+bool DeleteOriginal(const std::wstring& originalPath, const std::wstring& installDir);
 // Marks a file (or an empty folder) for deletion at the next start of the system.
-void DeleteAtRestart(const std::string& path);
+void DeleteAtRestart(const std::wstring& path);
 // The same for the temporary copy and the folder made for it.
-void DeleteCopyAtRestart(const std::string& copyPath);
+void DeleteCopyAtRestart(const std::wstring& copyPath);

@@ -1,13 +1,17 @@
 #include "uninstall/uninstall_run.h"
 
+#include "package/package_digest.h"
 #include "record/link_places.h"
+#include "record/record_trust.h"
 #include "record/uninstall_names.h"
 
 #include <windows.h>
 
+#include <objbase.h>
+#include <shlobj.h>
+
 #include <algorithm>
-#include <cstring>
-#include <set>
+#include <vector>
 
 namespace {
 
@@ -15,6 +19,8 @@ const char kChanged[] = "安装后已被修改，可能是您的数据";
 const char kOutside[] = "记录中的路径不在安装目录内，未处理";
 const char kLeadsOutside[] = "指向安装目录之外，未处理";
 const char kNotDeleted[] = "无法删除，可能正在使用";
+const char kRootUnknown[] = "无法确定安装目录的实际位置，未处理";
+const char kLinkNotOurs[] = "快捷方式不指向安装目录，未处理";
 const DWORD kServiceStopWaitMs = 20000;
 
 bool IsGone(DWORD error) {
@@ -22,41 +28,75 @@ bool IsGone(DWORD error) {
            error == ERROR_INVALID_NAME;
 }
 
-bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
-    return text.size() >= prefix.size() &&
-           CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, text.c_str(),
-                          static_cast<int>(prefix.size()), prefix.c_str(),
-                          static_cast<int>(prefix.size())) == CSTR_EQUAL;
+// Opens the object a path names itself: a link or junction is opened, not
+// followed.
+HANDLE OpenItem(const std::wstring& path, DWORD access) {
+    return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
-// The path the system really reaches through an open handle (links and
-// junctions resolved), or "" when it cannot say.
-std::string FinalPathOf(HANDLE handle) {
-    char path[1024];
-    DWORD length = GetFinalPathNameByHandleA(handle, path, sizeof path, FILE_NAME_NORMALIZED);
-    return length > 0 && length < sizeof path ? std::string(path, length) : std::string();
+// Changes the attributes of an open file; times stay as they are.
+bool SetAttributesOf(HANDLE handle, DWORD attributes) {
+    FILE_BASIC_INFO basic = {};
+    basic.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+    return SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic) != 0;
 }
 
-std::string FinalPathOf(const std::string& path) {
-    HANDLE handle = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return std::string();
-    std::string final = FinalPathOf(handle);
-    CloseHandle(handle);
-    return final;
+// Marks an open file or empty folder for deletion: it goes when the handle
+// closes, and only the object this handle reaches.
+bool DeleteThrough(HANDLE handle) {
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition,
+                                      sizeof disposition) != 0;
+}
+
+// CRC-32 of what an open file holds, read from its start.
+bool ContentCrc(HANDLE handle, uint32_t* crc) {
+    static std::vector<char> buffer(256 * 1024);
+    uint32_t value = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(handle, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
+            return false;
+        if (got == 0)
+            break;
+        value = ExtendCrc32(value, buffer.data(), got);
+    }
+    *crc = value;
+    return true;
+}
+
+// The program a service's command line starts: the quoted part, or the text
+// up to ".exe" (the command line may go on with arguments).
+std::wstring ServiceProgram(const std::wstring& commandLine) {
+    if (!commandLine.empty() && commandLine[0] == L'"') {
+        size_t close = commandLine.find(L'"', 1);
+        return close == std::wstring::npos ? std::wstring() : commandLine.substr(1, close - 1);
+    }
+    for (size_t at = 0; at + 4 <= commandLine.size(); ++at) {
+        if (SamePath(commandLine.substr(at, 4), L".exe") &&
+            (at + 4 == commandLine.size() || commandLine[at + 4] == L' '))
+            return commandLine.substr(0, at + 4);
+    }
+    return commandLine;
 }
 
 class Remover {
   public:
-    Remover(const UninstallRecord& record, const std::string& installDir,
+    Remover(const UninstallRecord& record, const std::wstring& installDir,
             const UninstallProgress& progress)
-        : record_(record), installDir_(installDir), progress_(progress) {
-        std::string root = FinalPathOf(installDir_);
-        if (!root.empty() && root.back() != '\\')
-            root += '\\';
-        rootFinal_ = root;
+        : record_(record), installDir_(installDir), progress_(progress),
+          codePage_(RecordCodePage(record)) {
+        HANDLE root = CreateFileW(installDir_.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (root != INVALID_HANDLE_VALUE) {
+            rootFinal_ = FinalPathOf(root);
+            CloseHandle(root);
+        }
+        if (!rootFinal_.empty() && rootFinal_.back() != L'\\')
+            rootFinal_ += L'\\';
         total_ = record.Services.size() + record.Links.size() + record.Files.size() +
                  record.Folders.size() + record.BackupFolders.size() + 1;
     }
@@ -65,37 +105,72 @@ class Remover {
 
   private:
     const UninstallRecord& record_;
-    const std::string installDir_;
+    const std::wstring installDir_;
     const UninstallProgress& progress_;
-    std::string rootFinal_;
+    const unsigned codePage_;
+    std::wstring rootFinal_; // empty when the system cannot say: nothing is deleted
     size_t total_ = 0;
     size_t done_ = 0;
     UninstallOutcome outcome_;
 
-    void Step(const std::string& item) {
+    std::wstring Wide(const std::string& text) const { return WideFrom(text, codePage_); }
+    void Step(const std::wstring& item) {
         ++done_;
         if (progress_)
             progress_(done_, total_, item);
     }
     // True when the object the handle reaches lies inside the install folder.
     bool Inside(HANDLE handle) const {
-        if (rootFinal_.empty())
-            return true; // the system cannot tell; the record's paths are checked already
-        std::string final = FinalPathOf(handle);
-        return !final.empty() && StartsWithNoCase(final, rootFinal_);
+        return !rootFinal_.empty() && IsInsideFolder(FinalPathOf(handle), rootFinal_);
     }
+    // The full path of a recorded relative path, or empty (then it is named).
+    std::wstring Resolve(const std::string& relative, std::wstring* name);
     void RemoveService(const std::string& name);
     void RemoveLink(const RecordedLink& link);
     void RemoveFile(const RecordedFile& file);
     void RemoveFolder(const std::string& relative, bool backup);
     void RemoveEntry();
+    bool WaitUntilServiceGone(SC_HANDLE manager, const std::string& name, HANDLE process);
 };
 
+std::wstring Remover::Resolve(const std::string& relative, std::wstring* name) {
+    *name = Wide(relative);
+    if (name->empty()) {
+        *name = WideFromGbk(relative);
+        outcome_.Kept.push_back({*name, kOutside});
+        return std::wstring();
+    }
+    if (rootFinal_.empty()) {
+        outcome_.Failed.push_back({*name, kRootUnknown});
+        return std::wstring();
+    }
+    return installDir_ + *name;
+}
+
+bool Remover::WaitUntilServiceGone(SC_HANDLE manager, const std::string& name, HANDLE process) {
+    // DeleteService only marks the service; it goes once every handle to it
+    // is closed. Files are deleted only after it and its process are gone.
+    DWORD started = GetTickCount();
+    for (;;) {
+        SC_HANDLE service = OpenServiceA(manager, name.c_str(), SERVICE_QUERY_STATUS);
+        bool gone = service == nullptr && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
+        if (service != nullptr)
+            CloseServiceHandle(service);
+        bool ended = process == nullptr || WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+        if (gone && ended)
+            return true;
+        if (GetTickCount() - started > kServiceGoneWaitMs)
+            return false;
+        Sleep(100);
+    }
+}
+
 void Remover::RemoveService(const std::string& name) {
-    Step(name);
+    std::wstring wideName = Wide(name);
+    Step(wideName);
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
     if (manager == nullptr) {
-        outcome_.Failed.push_back({name, "无法打开服务管理器"});
+        outcome_.Failed.push_back({wideName, "无法打开服务管理器"});
         return;
     }
     SC_HANDLE service = OpenServiceA(
@@ -103,168 +178,216 @@ void Remover::RemoveService(const std::string& name) {
     if (service == nullptr) {
         DWORD error = GetLastError();
         if (error != ERROR_SERVICE_DOES_NOT_EXIST)
-            outcome_.Failed.push_back({name, "无法打开服务"});
+            outcome_.Failed.push_back({wideName, "无法打开服务"});
         CloseServiceHandle(manager);
         return;
     }
-    // A service of the same name that runs a program elsewhere belongs to
-    // another installation.
-    std::vector<char> buffer(8192);
-    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+    // Ours only when the program it runs really lies in the install folder;
+    // a service whose program cannot be found or read belongs to someone else.
+    std::vector<BYTE> buffer(8192);
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
     DWORD needed = 0;
-    bool ours = true;
-    if (QueryServiceConfigA(service, config, static_cast<DWORD>(buffer.size()), &needed) &&
+    bool ours = false;
+    if (!rootFinal_.empty() &&
+        QueryServiceConfigW(service, config, static_cast<DWORD>(buffer.size()), &needed) &&
         config->lpBinaryPathName != nullptr) {
-        std::string program = config->lpBinaryPathName;
-        if (!program.empty() && program[0] == '"')
-            program.erase(0, 1);
-        ours = StartsWithNoCase(program, installDir_);
+        std::wstring program = ServiceProgram(config->lpBinaryPathName);
+        HANDLE file = CreateFileW(program.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            ours = Inside(file);
+            CloseHandle(file);
+        }
     }
     if (!ours) {
-        outcome_.Kept.push_back({name, "服务属于其他位置的安装"});
-    } else {
-        SERVICE_STATUS status = {};
-        if (QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED)
-            ControlService(service, SERVICE_CONTROL_STOP, &status);
-        DWORD started = GetTickCount();
-        bool stopped = false;
-        while (QueryServiceStatus(service, &status)) {
-            if (status.dwCurrentState == SERVICE_STOPPED) {
-                stopped = true;
-                break;
-            }
-            if (GetTickCount() - started > kServiceStopWaitMs)
-                break;
-            Sleep(100);
-        }
-        if (DeleteService(service) || GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE) {
-            if (stopped)
-                ++outcome_.ServicesRemoved;
-            else
-                outcome_.Failed.push_back({name, "服务未能停止"});
-        } else {
-            outcome_.Failed.push_back({name, "无法删除服务"});
-        }
+        outcome_.Kept.push_back({wideName, "服务属于其他位置的安装"});
+        CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+        return;
     }
+    SERVICE_STATUS_PROCESS running = {};
+    DWORD size = 0;
+    HANDLE process = nullptr;
+    if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&running),
+                             sizeof running, &size) &&
+        running.dwProcessId != 0)
+        process = OpenProcess(SYNCHRONIZE, FALSE, running.dwProcessId);
+    SERVICE_STATUS status = {};
+    if (QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED)
+        ControlService(service, SERVICE_CONTROL_STOP, &status);
+    DWORD started = GetTickCount();
+    bool stopped = false;
+    while (QueryServiceStatus(service, &status)) {
+        if (status.dwCurrentState == SERVICE_STOPPED) {
+            stopped = true;
+            break;
+        }
+        if (GetTickCount() - started > kServiceStopWaitMs)
+            break;
+        Sleep(100);
+    }
+    bool deleted = DeleteService(service) || GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
     CloseServiceHandle(service);
+    if (!deleted)
+        outcome_.Failed.push_back({wideName, "无法删除服务"});
+    else if (!stopped)
+        outcome_.Failed.push_back({wideName, "服务未能停止"});
+    else if (!WaitUntilServiceGone(manager, name, process))
+        outcome_.Failed.push_back({wideName, "服务已标记为删除，但仍未消失"});
+    else
+        ++outcome_.ServicesRemoved;
+    if (process != nullptr)
+        CloseHandle(process);
     CloseServiceHandle(manager);
 }
 
+// Only a link that leads into this install folder is ours: an older
+// installation elsewhere, or another program, may own a link of that name.
 void Remover::RemoveLink(const RecordedLink& link) {
-    Step(link.Name);
-    std::string path = LinkPath(link.Place, link.Name);
+    std::wstring name = Wide(link.Name);
+    Step(name);
+    std::wstring path = LinkPathW(link.Place, name);
     if (path.empty())
         return;
-    if (DeleteFileA(path.c_str()))
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return; // already gone
+    std::wstring target;
+    IShellLinkW* shellLink = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                   reinterpret_cast<void**>(&shellLink)))) {
+        IPersistFile* file = nullptr;
+        if (SUCCEEDED(
+                shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+            wchar_t found[MAX_PATH] = {};
+            if (SUCCEEDED(file->Load(path.c_str(), STGM_READ)) &&
+                shellLink->GetPath(found, MAX_PATH, nullptr, SLGP_RAWPATH) == S_OK)
+                target = found;
+            file->Release();
+        }
+        shellLink->Release();
+    }
+    if (!IsInsideFolder(target, installDir_)) {
+        outcome_.Kept.push_back({path, kLinkNotOurs});
+        return;
+    }
+    HANDLE handle = OpenItem(path, DELETE | FILE_READ_ATTRIBUTES);
+    if (handle == INVALID_HANDLE_VALUE) {
+        if (!IsGone(GetLastError()))
+            outcome_.Failed.push_back({path, kNotDeleted});
+        return;
+    }
+    BY_HANDLE_FILE_INFORMATION info = {};
+    bool plain =
+        GetFileInformationByHandle(handle, &info) &&
+        !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+    if (!plain)
+        outcome_.Kept.push_back({path, kLinkNotOurs});
+    else if (DeleteThrough(handle))
         ++outcome_.LinksRemoved;
-    else if (!IsGone(GetLastError()))
+    else
         outcome_.Failed.push_back({path, kNotDeleted});
+    CloseHandle(handle);
 }
 
 void Remover::RemoveFile(const RecordedFile& file) {
-    Step(file.Path);
-    std::string path = installDir_ + file.Path;
-    HANDLE handle = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    std::wstring name;
+    std::wstring path = Resolve(file.Path, &name);
+    Step(name);
+    if (path.empty())
+        return;
+    HANDLE handle = OpenItem(path, GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES);
     if (handle == INVALID_HANDLE_VALUE) {
         if (!IsGone(GetLastError()))
-            outcome_.Failed.push_back({file.Path, kNotDeleted});
+            outcome_.Failed.push_back({name, kNotDeleted});
         return;
     }
     BY_HANDLE_FILE_INFORMATION info = {};
     bool read = GetFileInformationByHandle(handle, &info) != 0;
-    bool inside = Inside(handle);
-    CloseHandle(handle);
-    if (!inside || (read && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
-        outcome_.Kept.push_back({file.Path, kLeadsOutside});
+    if (!read || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !Inside(handle)) {
+        outcome_.Kept.push_back({name, kLeadsOutside});
+        CloseHandle(handle);
         return;
     }
     uint64_t size = static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
     uint64_t written = static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32 |
                        info.ftLastWriteTime.dwLowDateTime;
-    if (!read || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || size != file.Size ||
-        written != file.WriteTime) {
-        outcome_.Kept.push_back({file.Path, kChanged});
+    bool same = !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && size == file.Size;
+    if (same && record_.FormatVersion >= 2) {
+        uint32_t crc = 0;
+        same = ContentCrc(handle, &crc) && crc == file.Crc;
+    } else if (same) {
+        same = written == file.WriteTime;
+    }
+    if (!same) {
+        outcome_.Kept.push_back({name, kChanged});
+        CloseHandle(handle);
         return;
     }
     if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-        SetFileAttributesA(path.c_str(), info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
-    if (DeleteFileA(path.c_str()) || IsGone(GetLastError()))
+        SetAttributesOf(handle, info.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+    if (DeleteThrough(handle))
         ++outcome_.FilesRemoved;
     else
-        outcome_.Failed.push_back({file.Path, kNotDeleted});
+        outcome_.Failed.push_back({name, kNotDeleted});
+    CloseHandle(handle);
 }
 
 // A folder goes only once empty; one that still holds something stays
 // without a word (what it holds is named on its own).
 void Remover::RemoveFolder(const std::string& relative, bool backup) {
-    Step(relative);
-    std::string path = installDir_ + relative;
-    HANDLE handle = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    std::wstring name;
+    std::wstring path = Resolve(relative, &name);
+    Step(name);
+    if (path.empty())
+        return;
+    HANDLE handle = OpenItem(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES);
     if (handle == INVALID_HANDLE_VALUE)
         return; // already gone
-    bool inside = Inside(handle);
-    CloseHandle(handle);
-    DWORD attributes = GetFileAttributesA(path.c_str());
-    if (!inside || attributes == INVALID_FILE_ATTRIBUTES ||
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        outcome_.Kept.push_back({relative, kLeadsOutside});
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(handle, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !Inside(handle)) {
+        outcome_.Kept.push_back({name, kLeadsOutside});
+        CloseHandle(handle);
         return;
     }
     // Backup folders are made read-only, hidden and system; a read-only
     // folder cannot be removed.
-    if (backup && (attributes & FILE_ATTRIBUTE_READONLY))
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (RemoveDirectoryA(path.c_str()))
+    bool cleared = backup && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) &&
+                   SetAttributesOf(handle, FILE_ATTRIBUTE_DIRECTORY);
+    if (DeleteThrough(handle))
         ++outcome_.FoldersRemoved;
-    else if (backup)
-        SetFileAttributesA(path.c_str(), attributes);
+    else if (cleared)
+        SetAttributesOf(handle, info.dwFileAttributes);
+    CloseHandle(handle);
 }
 
+// The entry was checked before anything was touched: it holds this record's
+// digest and names this install folder.
 void Remover::RemoveEntry() {
-    Step(record_.KeyName);
-    if (record_.KeyName.empty())
+    std::wstring keyName = Wide(record_.KeyName);
+    Step(keyName);
+    if (keyName.empty())
         return;
-    std::string keyPath = std::string(kUninstallKeyParent) + "\\" + record_.KeyName;
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_QUERY_VALUE, &key) !=
-        ERROR_SUCCESS) {
-        outcome_.EntryRemoved = true; // already gone
-        return;
-    }
-    char location[1024] = {};
-    DWORD size = sizeof location - 1;
-    DWORD type = 0;
-    LONG read = RegQueryValueExA(key, "InstallLocation", nullptr, &type,
-                                 reinterpret_cast<BYTE*>(location), &size);
-    RegCloseKey(key);
-    std::string here = installDir_;
-    if (here.size() > 3 && here.back() == '\\')
-        here.pop_back();
-    // Installed again elsewhere since: that installation owns the entry now.
-    if (read == ERROR_SUCCESS && type == REG_SZ &&
-        !(strlen(location) == here.size() && StartsWithNoCase(location, here))) {
-        outcome_.Kept.push_back({record_.KeyName, "程序管理中的登记属于其他位置的安装"});
-        return;
-    }
-    LONG deleted = RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath.c_str());
+    std::wstring keyPath = WideFromGbk(kUninstallKeyParent) + L"\\" + keyName;
+    LONG deleted = RegDeleteKeyW(HKEY_LOCAL_MACHINE, keyPath.c_str());
     if (deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND)
         outcome_.EntryRemoved = true;
     else
-        outcome_.Failed.push_back({record_.KeyName, "无法删除程序管理中的登记"});
+        outcome_.Failed.push_back({keyName, "无法删除程序管理中的登记"});
 }
 
 UninstallOutcome Remover::Run() {
-    for (const std::string& refused : record_.Refused)
-        outcome_.Kept.push_back({refused, kOutside});
+    for (const std::string& refused : record_.Refused) {
+        std::wstring name = Wide(refused);
+        outcome_.Kept.push_back({name.empty() ? WideFromGbk(refused) : name, kOutside});
+    }
     // Services first: a running database holds its files open.
     for (const std::string& service : record_.Services)
         RemoveService(service);
     for (const RecordedLink& link : record_.Links) {
-        if (link.Name != kUninstallLinkName)
+        if (link.Name != GbkTextIn(kUninstallLinkName, codePage_))
             RemoveLink(link);
     }
     for (const RecordedFile& file : record_.Files)
@@ -281,50 +404,52 @@ UninstallOutcome Remover::Run() {
     // should go is left, so the user can run the uninstaller again.
     if (outcome_.Failed.empty()) {
         for (const RecordedLink& link : record_.Links) {
-            if (link.Name == kUninstallLinkName)
+            if (link.Name == GbkTextIn(kUninstallLinkName, codePage_))
                 RemoveLink(link);
         }
-        std::string startFolder = LinkFolder(LinkPlace::StartMenu);
+        std::wstring startFolder = LinkFolderW(LinkPlace::StartMenu);
         if (!startFolder.empty())
-            RemoveDirectoryA(startFolder.c_str());
+            RemoveDirectoryW(startFolder.c_str());
         RemoveEntry();
     }
     return outcome_;
 }
 
-void CollectLeftovers(const std::string& installDir, const std::string& relative, size_t limit,
-                      int depth, std::vector<std::string>* out) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((installDir + relative + "*").c_str(), &found);
+void CollectLeftovers(const std::wstring& installDir, const std::wstring& relative, size_t limit,
+                      int depth, std::vector<std::wstring>* out) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((installDir + relative + L"*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return;
+    const std::wstring program = WideFromGbk(kUninstallerFileName);
+    const std::wstring record = WideFromGbk(kUninstallRecordFileName);
     do {
-        std::string name = found.cFileName;
-        if (name == "." || name == "..")
+        std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..")
             continue;
-        if (relative.empty() && (name == kUninstallerFileName || name == kUninstallRecordFileName))
+        if (relative.empty() && (SamePath(name, program) || SamePath(name, record)))
             continue;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             // A link to elsewhere is not walked into.
             if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && depth < 32)
-                CollectLeftovers(installDir, relative + name + "\\", limit, depth + 1, out);
+                CollectLeftovers(installDir, relative + name + L"\\", limit, depth + 1, out);
         } else if (out->size() < limit) {
             out->push_back(relative + name);
         }
-    } while (out->size() < limit && FindNextFileA(search, &found));
+    } while (out->size() < limit && FindNextFileW(search, &found));
     FindClose(search);
 }
 
 } // namespace
 
-UninstallOutcome RunUninstall(const UninstallRecord& record, const std::string& installDir,
+UninstallOutcome RunUninstall(const UninstallRecord& record, const std::wstring& installDir,
                               const UninstallProgress& progress) {
     Remover remover(record, installDir, progress);
     return remover.Run();
 }
 
-std::vector<std::string> LeftoverFiles(const std::string& installDir, size_t limit) {
-    std::vector<std::string> files;
-    CollectLeftovers(installDir, "", limit, 0, &files);
+std::vector<std::wstring> LeftoverFiles(const std::wstring& installDir, size_t limit) {
+    std::vector<std::wstring> files;
+    CollectLeftovers(installDir, L"", limit, 0, &files);
     return files;
 }

@@ -1,5 +1,7 @@
 #include "uninstall/uninstall_ui.h"
 
+#include "record/record_trust.h"
+
 #include <commctrl.h>
 
 namespace {
@@ -17,6 +19,12 @@ LRESULT CALLBACK ProgressProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+// Texts here are GBK; they are shown through the UTF-16 calls, so they read
+// right whatever the system's code page.
+int Box(const std::string& text, const std::string& caption, UINT flags) {
+    return MessageBoxW(nullptr, WideFromGbk(text).c_str(), WideFromGbk(caption).c_str(), flags);
+}
+
 void PumpMessages() {
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -27,7 +35,7 @@ void PumpMessages() {
 
 void AddNames(std::string* text, const std::vector<KeptItem>& items) {
     for (size_t i = 0; i < items.size() && i < kNamesShown; ++i)
-        *text += "\n    " + items[i].Name + "（" + items[i].Reason + "）";
+        *text += "\n    " + GbkFromWide(items[i].Name) + "（" + items[i].Reason + "）";
     if (items.size() > kNamesShown)
         *text += "\n    ……另有 " + std::to_string(items.size() - kNamesShown) + " 项";
 }
@@ -38,8 +46,8 @@ bool AskToUninstall(const std::string& product, const std::string& version) {
     std::string text = "确实要从这台电脑上卸载 " + product + " " + version +
                        " 吗？\n\n将停止并删除它的数据库服务，删除安装的程序文件和快捷方式。"
                        "\n安装后被修改或新建的文件（例如数据库中的数据）会保留。";
-    return MessageBoxA(nullptr, text.c_str(), Caption(product).c_str(),
-                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_SETFOREGROUND) == IDYES;
+    return Box(text, Caption(product),
+               MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_SETFOREGROUND) == IDYES;
 }
 
 ProgressWindow::ProgressWindow(const std::string& title) {
@@ -62,15 +70,16 @@ ProgressWindow::ProgressWindow(const std::string& title) {
     const int width = 420, height = 130;
     int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
     int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-    window_ = CreateWindowExA(WS_EX_DLGMODALFRAME, kWindowClass, title.c_str(),
-                              WS_POPUP | WS_CAPTION | WS_VISIBLE, x, y, width, height, nullptr,
-                              nullptr, instance, nullptr);
+    window_ =
+        CreateWindowExA(WS_EX_DLGMODALFRAME, kWindowClass, "", WS_POPUP | WS_CAPTION | WS_VISIBLE,
+                        x, y, width, height, nullptr, nullptr, instance, nullptr);
     if (window_ == nullptr)
         return;
+    SetWindowTextW(window_, WideFromGbk(title).c_str());
     RECT client;
     GetClientRect(window_, &client);
     int inner = client.right - 32;
-    text_ = CreateWindowExA(0, "STATIC", "正在卸载……",
+    text_ = CreateWindowExW(0, L"STATIC", WideFromGbk("正在卸载……").c_str(),
                             WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_PATHELLIPSIS, 16, 16,
                             inner, 20, window_, nullptr, instance, nullptr);
     bar_ = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, 16, 46, inner, 18,
@@ -90,7 +99,7 @@ ProgressWindow::~ProgressWindow() {
         DeleteObject(font_);
 }
 
-void ProgressWindow::Update(size_t done, size_t total, const std::string& item) {
+void ProgressWindow::Update(size_t done, size_t total, const std::wstring& item) {
     if (window_ == nullptr)
         return;
     // Redrawing after every file would cost more than the deleting.
@@ -99,13 +108,13 @@ void ProgressWindow::Update(size_t done, size_t total, const std::string& item) 
         return;
     lastPump_ = now;
     SendMessageA(bar_, PBM_SETPOS, total ? static_cast<WPARAM>(done * 1000 / total) : 0, 0);
-    SetWindowTextA(text_, ("正在删除：" + item).c_str());
+    SetWindowTextW(text_, (WideFromGbk("正在删除：") + item).c_str());
     PumpMessages();
 }
 
 void ShowSummary(const std::string& product, const std::string& version,
                  const std::string& installDir, const UninstallOutcome& outcome,
-                 const std::vector<std::string>& newFiles) {
+                 const std::vector<std::wstring>& newFiles) {
     std::string text;
     if (outcome.Failed.empty())
         text = product + " " + version + " 已卸载。";
@@ -117,7 +126,7 @@ void ShowSummary(const std::string& product, const std::string& version,
             std::to_string(outcome.LinksRemoved) + " 个快捷方式";
     text += outcome.EntryRemoved ? "，以及 Win 程序管理中的登记。" : "。";
     std::vector<KeptItem> kept = outcome.Kept;
-    for (const std::string& file : newFiles)
+    for (const std::wstring& file : newFiles)
         kept.push_back({file, "安装后新建"});
     if (!kept.empty()) {
         text += "\n\n以下内容已保留：";
@@ -129,19 +138,24 @@ void ShowSummary(const std::string& product, const std::string& version,
         AddNames(&text, outcome.Failed);
         text += "\n\n请关闭正在使用它们的程序，然后再次运行卸载程序。";
     }
-    MessageBoxA(nullptr, text.c_str(), Caption(product).c_str(),
-                MB_OK | MB_SETFOREGROUND |
-                    (outcome.Failed.empty() ? MB_ICONINFORMATION : MB_ICONWARNING));
+    Box(text, Caption(product),
+        MB_OK | MB_SETFOREGROUND | (outcome.Failed.empty() ? MB_ICONINFORMATION : MB_ICONWARNING));
 }
 
 void ShowNothingLeft(const std::string& installDir) {
     std::string text = "此前的卸载已经完成，" + installDir +
                        " 中没有需要删除的安装内容。\n\n现在只删除卸载程序本身。";
-    MessageBoxA(nullptr, text.c_str(), "卸载", MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
+    Box(text, "卸载", MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
 }
 
 void ShowRecordError(const std::string& recordPath, const std::string& why) {
     std::string text = "无法读取卸载信息文件：\n" + recordPath + "\n\n" + why +
                        "\n\n卸载没有进行，没有删除任何内容。";
-    MessageBoxA(nullptr, text.c_str(), "卸载", MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+    Box(text, "卸载", MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+}
+
+void ShowRefusedStart() {
+    Box("这个卸载程序的副本不是由安装目录中的卸载程序启动的，卸载没有进行。\n\n"
+        "请从 Win 程序管理或安装目录中运行卸载程序。",
+        "卸载", MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }

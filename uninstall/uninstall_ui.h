@@ -16,7 +16,7 @@ class ProgressWindow {
     ~ProgressWindow();
     ProgressWindow(const ProgressWindow&) = delete;
     ProgressWindow& operator=(const ProgressWindow&) = delete;
-    void Update(size_t done, size_t total, const std::string& item);
+    void Update(size_t done, size_t total, const std::wstring& item);
 
   private:
     HWND window_ = nullptr;
@@ -26,10 +26,13 @@ class ProgressWindow {
     DWORD lastPump_ = 0;
 };
 
-// newFiles: files found in the install folder that the record does not hold.
+// Texts are GBK. newFiles: files found in the install folder that the record
+// does not hold.
 void ShowSummary(const std::string& product, const std::string& version,
                  const std::string& installDir, const UninstallOutcome& outcome,
-                 const std::vector<std::string>& newFiles);
+                 const std::vector<std::wstring>& newFiles);
 // The record is gone: an earlier run removed everything but this program.
 void ShowNothingLeft(const std::string& installDir);
 void ShowRecordError(const std::string& recordPath, const std::string& why);
+// A "--from" start that the handshake did not confirm.
+void ShowRefusedStart();

@@ -3,6 +3,8 @@
 // trust. Installations go through the wizard as a user's would.
 #include "tests/e2e/e2e_support.h"
 
+#include "record/record_trust.h"
+#include "record/uninstall_record.h"
 #include "resources/resource_ids.h"
 #include "record/link_places.h"
 #include "record/uninstall_names.h"
@@ -57,6 +59,24 @@ bool SameStamp(const std::string& path, const std::string& bytes) {
 // boxes are found by their caption.
 HWND FindUninstallBox(const std::vector<HWND>& skip) {
     return FindMessageBoxByCaption(L"卸载", skip);
+}
+
+// Stops a service and waits (bounded) until it has.
+void StopService(const char* name) {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_STOP | SERVICE_QUERY_STATUS);
+    SERVICE_STATUS status = {};
+    if (service != nullptr) {
+        ControlService(service, SERVICE_CONTROL_STOP, &status);
+        WizardDriver::WaitUntil(
+            [&] {
+                return QueryServiceStatus(service, &status) &&
+                       status.dwCurrentState == SERVICE_STOPPED;
+            },
+            10000);
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
 }
 
 // Every file of the package is gone from the install folder, except those named.
@@ -194,39 +214,73 @@ TEST_F(UninstallTest, ProgramMgClearedLeavesNoUninstallerAndNoEntry) {
     EXPECT_FALSE(PathExists(StartMenuFolder() + kUninstallLinkName));
 }
 
-// A tampered record names files outside the install folder, with their
-// true sizes and times: none of them is touched, and the rest goes.
-TEST_F(UninstallTest, RecordLeadingOutsideTheInstallFolderDeletesNothingThere) {
+// A record changed after the installation (here: lines naming a file outside
+// the install folder, with its true size) is not the one the entry vouches
+// for: refused whole, nothing touched.
+TEST_F(UninstallTest, ChangedRecordIsRefusedAndNothingIsTouched) {
     Install(RunnablePackage(), "uninstall-tampered");
     std::string outsideDir = MakeScratchDir("uninstall-outside");
     const std::string outside = outsideDir + "keep.txt";
     ASSERT_TRUE(WriteBytes(outside, "not the installer's"));
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    ASSERT_TRUE(GetFileAttributesExA(outside.c_str(), GetFileExInfoStandard, &data));
-    char stamp[64];
-    snprintf(stamp, sizeof stamp, "F %lu %08lX%08lX ", data.nFileSizeLow,
-             data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
     std::string record;
     ASSERT_TRUE(ReadBytes(kRecord, &record));
-    // outsideDir is D:\uninstall-outside\ ; the install folder D:\澜枢软件\ .
-    const std::string lines[] = {
-        stamp + std::string("..\\uninstall-outside\\keep.txt"),
-        stamp + std::string("VTRClient\\..\\..\\uninstall-outside\\keep.txt"),
-        stamp + outside,
-        "D ..\\uninstall-outside",
-        "B " + outsideDir,
-        "L S ..\\..\\..\\..\\..\\uninstall-outside\\keep.lnk",
-        "S Spooler",
-    };
-    for (const std::string& line : lines)
-        record += line + "\r\n";
+    record += "F 19 00000000 ..\\uninstall-outside\\keep.txt\r\nS Spooler\r\n";
     ASSERT_TRUE(WriteBytes(kRecord, record));
 
-    EXPECT_EQ(UninstallSilently(), 0);
+    EXPECT_EQ(UninstallSilently(), 2);
     EXPECT_TRUE(SameStamp(outside, "not the installer's"));
-    EXPECT_FALSE(PathExists(kDir + "VTRClient\\client.ini"));
-    EXPECT_TRUE(UninstallEntryKeys().empty());
+    EXPECT_TRUE(PathExists(kDir + "VTRClient\\client.ini"));
+    EXPECT_TRUE(PathExists(kUninstaller));
+    EXPECT_TRUE(ServiceExists("VTR NetWork Mysql"));
+    EXPECT_EQ(UninstallEntryKeys(), std::vector<std::string>{kKeyName});
     RemoveTree(outsideDir);
+}
+
+// Installing again over files the user changed keeps them the user's: the
+// uninstall that follows leaves them, and removes the files nobody changed
+// (listed unchanged by the earlier record) and the new ones.
+TEST_F(UninstallTest, ReinstallOverUserEditedFilesThenUninstallKeepsThem) {
+    TestPackage package = RunnablePackage();
+    const char* grantTables[] = {"data\\mysql\\user.MYD", "data\\mysql\\user.MYI",
+                                 "data\\mysql\\user.frm"};
+    for (const char* table : grantTables)
+        AddTestFile(&package, PackageGroup::Database, table, std::string("grants ") + table);
+    Install(package, "uninstall-reinstall-1");
+    const struct {
+        std::string Path;
+        std::string Bytes;
+    } edited[] = {
+        {"VTRServer\\Mysql\\my.ini", "[mysqld]\r\nport=3310\r\n"},
+        {"VTRServer\\conf\\server.ini", "[server]\r\nport=8700\r\n"},
+        {"VTRClient\\client.ini", "[client]\r\nserver=10.0.0.2\r\n"},
+        {"VTRServer\\Mysql\\data\\mysql\\user.MYD", "the user's grants"},
+    };
+    for (const auto& file : edited)
+        ASSERT_TRUE(WriteBytes(kDir + file.Path, file.Bytes)) << file.Path;
+    StopService("VTR NetWork Mysql");
+    Install(package, "uninstall-reinstall-2");
+    for (const auto& file : edited)
+        EXPECT_TRUE(SameStamp(kDir + file.Path, file.Bytes)) << "reinstall replaced " << file.Path;
+    // The new record leaves the changed files out and keeps the others.
+    std::string text;
+    UninstallRecord record;
+    ASSERT_TRUE(ReadBytes(kRecord, &text));
+    ASSERT_EQ(ParseUninstallRecord(text.data(), text.size(), &record), RecordError::kOk);
+    std::vector<std::string> listed;
+    for (const RecordedFile& file : record.Files)
+        listed.push_back(GbkFromWide(WideFrom(file.Path, CP_UTF8)));
+    for (const auto& file : edited)
+        EXPECT_EQ(std::count(listed.begin(), listed.end(), file.Path), 0) << file.Path;
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), "VTRServer\\Mysql\\data\\mysql\\user.frm"),
+              1);
+
+    EXPECT_EQ(UninstallSilently(), 0);
+    std::vector<std::string> kept;
+    for (const auto& file : edited) {
+        EXPECT_TRUE(SameStamp(kDir + file.Path, file.Bytes)) << "uninstall deleted " << file.Path;
+        kept.push_back(file.Path);
+    }
+    ExpectInstalledFilesGone(package, kept);
 }
 
 TEST_F(UninstallTest, UnreadableRecordIsRefusedAndNothingIsTouched) {

@@ -1,4 +1,4 @@
-#include "app/dll_search.h"
+#include "core/dll_search.h"
 
 #include "tests/support/test_support.h"
 

@@ -1,5 +1,7 @@
 #include "tests/support/fault_support.h"
 
+#include "record/record_trust.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -270,4 +272,58 @@ std::string UnixPathOf(const std::string& winePath) {
     std::string path = build.substr(0, cut) + "\\drive_d" + winePath.substr(2);
     std::replace(path.begin(), path.end(), '\\', '/');
     return path;
+}
+
+bool RunLinuxCommand(const std::string& shellCommand, const std::string& doneFile,
+                     DWORD timeoutMs) {
+    // Wine splits the command line of a Linux program at blanks itself, so
+    // the command goes in a script beside doneFile (on D:).
+    std::string script = doneFile + ".sh";
+    std::string scriptUnix = Utf8FromGbk(UnixPathOf(script));
+    DeleteFileA(doneFile.c_str());
+    if (scriptUnix.empty() || scriptUnix.find(' ') != std::string::npos ||
+        !WriteBytes(script, shellCommand + "\n"))
+        return false;
+    std::string command = "/bin/sh " + scriptUnix;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    bool started = CreateProcessA("Z:\\bin\\sh", &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                  nullptr, &startup, &process) != 0;
+    if (started) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    DWORD start = GetTickCount();
+    bool done = false;
+    while (started && !(done = GetFileAttributesA(doneFile.c_str()) != INVALID_FILE_ATTRIBUTES) &&
+           GetTickCount() - start < timeoutMs)
+        Sleep(20);
+    Sleep(50); // the write that made the file may still be under way
+    DeleteFileA(script.c_str());
+    return done;
+}
+
+bool MakeUnixSymlink(const std::string& linkPath, const std::string& target) {
+    std::string link = Utf8FromGbk(UnixPathOf(linkPath));
+    std::string to = Utf8FromGbk(UnixPathOf(target));
+    if (link.empty() || to.empty())
+        return false;
+    std::string done = linkPath + ".made";
+    bool ran = RunLinuxCommand("ln -s \"" + to + "\" \"" + link + "\"; echo $? >\"" +
+                                   Utf8FromGbk(UnixPathOf(done)) + "\"",
+                               done, 10000);
+    DeleteFileA(done.c_str());
+    return ran && GetFileAttributesA(linkPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool RemoveUnixSymlink(const std::string& linkPath) {
+    std::string link = Utf8FromGbk(UnixPathOf(linkPath));
+    std::string done = linkPath + ".removed";
+    if (link.empty())
+        return false;
+    bool ran = RunLinuxCommand(
+        "rm -f \"" + link + "\"; echo $? >\"" + Utf8FromGbk(UnixPathOf(done)) + "\"", done, 10000);
+    DeleteFileA(done.c_str());
+    return ran;
 }

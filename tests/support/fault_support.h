@@ -75,3 +75,16 @@ std::string ResultsTable();
 
 // A Linux path for a Wine path on the test drive, or "" when unknown.
 std::string UnixPathOf(const std::string& winePath);
+
+// Runs a Linux program from inside Wine (Wine starts a program that is not a
+// Windows one as a Linux process) and waits until done names a file it
+// writes, at most timeoutMs. Its exit code cannot be read back through Wine:
+// a command that matters writes it into that file.
+bool RunLinuxCommand(const std::string& shellCommand, const std::string& doneFile, DWORD timeoutMs);
+// A Linux symbolic link at linkPath (a path on D:) to target (a path on D:).
+// Wine follows it like a folder or a file, and the system's final path of
+// anything reached through it names where it really leads. CreateSymbolicLink
+// makes nothing under Wine 8, so this is how a test makes a real link.
+bool MakeUnixSymlink(const std::string& linkPath, const std::string& target);
+// Removes such a link (Wine's own calls would reach through it).
+bool RemoveUnixSymlink(const std::string& linkPath);

@@ -1,3 +1,5 @@
+#include "install/placed_files.h"
+#include "package/package_digest.h"
 #include "package/stream_inflater.h"
 #include "tests/support/zlib_samples.h"
 #include "tests/support/test_support.h"
@@ -100,6 +102,21 @@ TEST_F(StreamInflaterTest, RoundTripsDataLargerThanBothBuffers) {
         EXPECT_EQ(inflater.progress.back(), 100);
         for (size_t i = 1; i < inflater.progress.size(); ++i)
             EXPECT_LE(inflater.progress[i - 1], inflater.progress[i]);
+    }
+}
+
+// The stamp the uninstall record gets comes from the output blocks as they
+// are written: it matches the file's bytes, without reading the file again.
+TEST_F(StreamInflaterTest, StampIsTheSizeAndCrcOfWhatWasWritten) {
+    const std::string cases[] = {"", SampleText(300000), std::string(3000000, '\0') + "end"};
+    for (const std::string& original : cases) {
+        ASSERT_TRUE(WriteBytes(packed, Compress(original)));
+        ContentStamp stamp;
+        stamp.Crc = 0xDEADBEEF;
+        EXPECT_EQ(InflateFileStamped(packed.c_str(), plain.c_str(), &stamp), 0);
+        EXPECT_TRUE(Output() == original);
+        EXPECT_EQ(stamp.Size, original.size());
+        EXPECT_EQ(stamp.Crc, ExtendCrc32(0, original.data(), original.size()));
     }
 }
 

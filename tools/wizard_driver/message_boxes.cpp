@@ -43,12 +43,15 @@ std::string MessageBoxWindowText(HWND window) {
     if (!window)
         return std::string();
     // Sent, as the driver reads texts: GetWindowTextA reads another
-    // process's windows from a copy not every control keeps. Bounded, since
-    // the box's thread may be suspended or hung.
+    // process's windows from a copy not every control keeps. Bounded by the
+    // timeout, since the box's thread may be suspended or hung. Not
+    // SMTO_ABORTIFHUNG: a thread that waited on a child for more than five
+    // seconds counts as hung until its box's loop first asks for a message,
+    // and a box found in that moment would read as empty.
     std::wstring wide(4096, L'\0');
     DWORD_PTR length = 0;
     if (!SendMessageTimeoutW(window, WM_GETTEXT, wide.size(), reinterpret_cast<LPARAM>(&wide[0]),
-                             SMTO_ABORTIFHUNG, 5000, &length))
+                             SMTO_NORMAL, 5000, &length))
         return std::string();
     if (length == 0)
         return std::string();

@@ -10,6 +10,7 @@ set(NEUTRAL_SOURCES
     package/package_writer.cpp
     package/program_image.cpp
     package/stream_inflater.cpp
+    install/folder_trust.cpp
     install/output_recognition.cpp
     record/uninstall_record.cpp
     wizard/picture_scaling.cpp)

@@ -2,6 +2,7 @@
 
 #include "core/text_util.h"
 #include "install/worker_pause.h"
+#include "install/folder_protection.h"
 #include "install/output_recognition.h"
 #include "install/process_runner.h"
 #include "install/scratch_files.h"
@@ -161,8 +162,15 @@ bool RegisterDatabaseService(const SetupContext& context, const ServiceVariant& 
                              CapturedText* held) {
     if (!ScratchFilePath(held->Path, sizeof held->Path, kCaptureFile, context.WorkDir))
         CopyBounded(held->Path, sizeof held->Path, kCaptureFile);
+    // A mysqld.exe that was there before this run runs only when an
+    // administrator's account owns it: it becomes a LocalSystem service.
+    char program[kLineSize];
+    bool fits = FormatFits(program, sizeof program, "%s%sbin\\mysqld.exe", context.InstallDir,
+                           context.VirDB);
     const char* failure = nullptr;
-    if (!InstallDatabaseService(context, variant, held))
+    if (fits && !MayStartProgram(program))
+        failure = variant.InstallFailureText;
+    else if (!InstallDatabaseService(context, variant, held))
         failure = variant.InstallFailureText;
     else if (!StartDatabaseService(variant, held))
         failure = variant.StartFailureText;
@@ -210,7 +218,8 @@ void RunSetupProgram(bool targetFits, const char* target, const char* argsField,
     char args[kRunArgsSize + 1];
     CopyHeaderText(args, sizeof args, argsField, kRunArgsSize);
     char command[kLineSize];
-    if (targetFits && FormatFits(command, sizeof command, "\"%s\" %s", target, args)) {
+    if (targetFits && FormatFits(command, sizeof command, "\"%s\" %s", target, args) &&
+        MayStartProgram(target)) {
         ParkWorkerBeforeCommand();
         AppendLogLine(nullptr, command, kSetupRunPrefix);
         RunAndWait(command, 1);

@@ -9,6 +9,7 @@
 #include "package/stream_inflater.h"
 #include "install/worker_pause.h"
 #include "install/database_service.h"
+#include "install/folder_protection.h"
 #include "install/uninstall_registration.h"
 #include "resources/resource_ids.h"
 #include "install/progress_log.h"
@@ -248,8 +249,14 @@ Placement WorkerRun::UnpackNewTarget(const char* target, const char* folder,
         Fail(kPathTooLong, target);
         return Placement::Failed;
     }
+    // Something under the partial name in a folder this run did not make is
+    // removed, never written into: a file planted there would keep its owner
+    // (or, as a hard link, carry the data to its other names).
+    if (!knownFolderIsNew_ || strncmp(partial, folder, strlen(folder)) != 0)
+        DeleteFileA(partial);
     // One handle writes the partial file, gives it the times and renames it.
-    HANDLE file = CreateFileA(partial, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS,
+    // CREATE_NEW: whatever still stands under the name is not written through.
+    HANDLE file = CreateFileA(partial, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         // Its folder could not be made.
@@ -485,6 +492,9 @@ DWORD WorkerRun::Run() {
     // outside the resources whatever happened since.
     if (package.Validate() != PackageFault::kOk)
         Fail(kPackageDamaged, "");
+    // Before the first folder or file is made below the install folder.
+    if (outcome_ == kRunning)
+        SecureInstallFolder(context_);
 
     for (const GroupPlan& plan : plans) {
         if (outcome_ != kRunning)

@@ -19,7 +19,10 @@ const char kLogPrefix[] = "卸载程序：";
 // so an earlier uninstaller or record is replaced whole or not at all.
 bool WriteWholeFile(const std::string& path, const void* bytes, size_t size) {
     std::string partial = path + ".part";
-    HANDLE file = CreateFileA(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    // Always a new file: one found under the name (planted before the run)
+    // would keep its owner, who could change the uninstaller afterwards.
+    DeleteFileA(partial.c_str());
+    HANDLE file = CreateFileA(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;

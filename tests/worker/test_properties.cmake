@@ -3,3 +3,7 @@
 # end-to-end and service tests do: never alongside them.
 set_tests_properties(PostInstallFlowTest.EveryShortcutSettingOnWithBothSidesAndBothSetupRuns
     PROPERTIES RUN_SERIAL TRUE)
+# These register (or must find no) network database service.
+set_tests_properties(ProtectedFolderTest.PlantedDatabaseProgramOfAStandardUserIsNeverStarted
+    ProtectedFolderTest.PlantedProgramsOfAdministratorsAndTheInstallerRunAsBefore
+    PROPERTIES RUN_SERIAL TRUE)

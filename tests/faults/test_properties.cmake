@@ -5,6 +5,10 @@ target_link_libraries(${area}_tests PRIVATE wizard_driver_lib)
 add_dependencies(${area}_tests wizard-driver fault-worker sample-server sample-client
     mysqld-standin child-probe)
 set_tests_properties(${${area}_test_list} PROPERTIES RUN_SERIAL TRUE TIMEOUT 240)
+# Fifty whole wizard runs, each a Wine process start, a package check and a
+# stop: about 1 s a run on a quiet machine, up to 5 s on a loaded one.
+set_tests_properties(CancelTest.CancelAtRandomMomentsReachesFinishWithinASecond
+    PROPERTIES TIMEOUT 480)
 
 # The small-drive simulation is a native library preloaded into the Wine
 # processes, so it must be built for the loader that runs the tests: 32-bit

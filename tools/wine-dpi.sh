@@ -6,6 +6,17 @@
 PREFIX_DPI_KEY='HKCU\Control Panel\Desktop'
 PREFIX_DPI_SAVED=
 
+# A running server keeps the old value, so it is ended; the new one is started
+# persistent and warmed up, as build.sh leaves it for the tests: without that
+# each later Wine process started and ended a server of its own, and a process
+# started while one was going away failed now and then.
+restart_prefix_server() {
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+    wineserver -p >/dev/null 2>&1 </dev/null || true
+    "$SETUP_WINE" cmd /c exit >/dev/null 2>&1 </dev/null || true
+}
+
 set_prefix_dpi() { # dpi
     if [ -z "$PREFIX_DPI_SAVED" ]; then
         PREFIX_DPI_SAVED=$("$SETUP_WINE" reg query "$PREFIX_DPI_KEY" /v LogPixels 2>/dev/null |
@@ -14,8 +25,7 @@ set_prefix_dpi() { # dpi
     fi
     "$SETUP_WINE" reg add "$PREFIX_DPI_KEY" /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1 ||
         return 1
-    wineserver -k >/dev/null 2>&1 || true
-    wineserver -w >/dev/null 2>&1 || true
+    restart_prefix_server
 }
 
 restore_prefix_dpi() {
@@ -27,6 +37,5 @@ restore_prefix_dpi() {
             /d "$((PREFIX_DPI_SAVED))" /f >/dev/null 2>&1 || true
     fi
     PREFIX_DPI_SAVED=
-    wineserver -k >/dev/null 2>&1 || true
-    wineserver -w >/dev/null 2>&1 || true
+    restart_prefix_server
 }

@@ -10,14 +10,13 @@
 #include "install/worker_pause.h"
 #include "install/database_service.h"
 #include "install/folder_protection.h"
+#include "install/unpack_ahead.h"
 #include "install/uninstall_registration.h"
 #include "resources/resource_ids.h"
 #include "install/progress_log.h"
 
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <io.h>
 
 namespace {
 
@@ -131,6 +130,10 @@ class WorkerRun {
     // whether this run made it: then it holds only what this run put there.
     char knownFolder_[260] = {};
     bool knownFolderIsNew_ = false;
+    // Large entries unpacked on the second core; entry_ counts the run's
+    // entries as the helper numbers them.
+    UnpackAhead ahead_;
+    size_t entry_ = 0;
 
     void Status(const char* format, ...) __attribute__((format(printf, 2, 3)));
     bool CancelRequested(DWORD waitMs);
@@ -139,7 +142,10 @@ class WorkerRun {
     void PlanGroups(GroupPlan plans[3]) const;
     void MakeBackupFolder(const char* folder);
     bool WriteWorkStream(const uint8_t* stream, DWORD length, DWORD* written);
+    void StartUnpackingAhead(const PackageView& package, const GroupPlan plans[3]);
     void InstallEntry(const PackageView& package, const PackageEntry& entry, const char* folder);
+    bool PlaceUnpackedAhead(UnpackedAhead& unpacked, const char* target, const PackageEntry& entry,
+                            Placement* placed);
     Placement UnpackNewTarget(const char* target, const char* folder, const PackageEntry& entry,
                               const uint8_t* stream);
     Placement MoveIntoPlace(HANDLE file, FILE* output, const char* partial, const char* target,
@@ -225,20 +231,6 @@ void WorkerRun::MakeBackupFolder(const char* folder) {
                        FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
 }
 
-// A stdio stream that owns the open file handle: closing the stream closes
-// the handle. Null when none could be made; the handle is closed then too.
-FILE* StreamOverHandle(HANDLE file) {
-    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY);
-    if (descriptor == -1) {
-        CloseHandle(file);
-        return nullptr;
-    }
-    FILE* stream = _fdopen(descriptor, "wb");
-    if (stream == nullptr)
-        _close(descriptor);
-    return stream;
-}
-
 // Unpacks the entry's stream (the bytes just written to the work file, read
 // from the mapped payload) into a partial file, then moves it into place with
 // the package's times. On failure nothing remains under either name.
@@ -254,6 +246,21 @@ Placement WorkerRun::UnpackNewTarget(const char* target, const char* folder,
     // (or, as a hard link, carry the data to its other names).
     if (!knownFolderIsNew_ || strncmp(partial, folder, strlen(folder)) != 0)
         DeleteFileA(partial);
+    // Unpacked on the second core already?
+    UnpackedAhead unpacked;
+    switch (ahead_.TakeEntry(entry_, WorkerShouldStop, &unpacked)) {
+    case UnpackAhead::Take::Stopped:
+        Fail(kCancelled, "");
+        return Placement::Failed;
+    case UnpackAhead::Take::Ready: {
+        Placement placed;
+        if (PlaceUnpackedAhead(unpacked, target, entry, &placed))
+            return placed;
+        break;
+    }
+    case UnpackAhead::Take::Yours:
+        break;
+    }
     // One handle writes the partial file, gives it the times and renames it.
     // CREATE_NEW: whatever still stands under the name is not written through.
     HANDLE file = CreateFileA(partial, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
@@ -276,6 +283,12 @@ Placement WorkerRun::UnpackNewTarget(const char* target, const char* folder,
     try {
         result = InflateToStreamStamped(stream, entry.CompressedLength, output, &stamp,
                                         WorkerShouldStop);
+        // Files unpacked ahead take room this entry would have had.
+        if (result == StreamInflater::kWriteFailed && ahead_.Stop()) {
+            fclose(output);
+            DeleteFileA(partial);
+            return UnpackNewTarget(target, folder, entry, stream);
+        }
     } catch (...) {
         // The run's catch-all counts the entry as done; the partial file
         // must not stay open and behind.
@@ -301,6 +314,27 @@ Placement WorkerRun::UnpackNewTarget(const char* target, const char* folder,
     if (placed == Placement::Placed)
         RememberPlacedFile(target, stamp);
     return placed;
+}
+
+// Moves a file the helper unpacked into place as MoveIntoPlace does. False
+// when it cannot be renamed there (another volume below the install folder):
+// it is removed, and the entry is unpacked here instead.
+bool WorkerRun::PlaceUnpackedAhead(UnpackedAhead& unpacked, const char* target,
+                                   const PackageEntry& entry, Placement* placed) {
+    // A cancel seen now leaves the target with the time of its unpacking.
+    if (!CancelRequested(10))
+        SetPackageTimes(unpacked.File, entry);
+    bool moved = RenameOpenFile(unpacked.File, target);
+    DWORD error = moved ? ERROR_SUCCESS : GetLastError();
+    fclose(unpacked.Output);
+    if (moved) {
+        RememberPlacedFile(target, unpacked.Stamp);
+        *placed = Placement::Placed;
+        return true;
+    }
+    DeleteFileA(unpacked.Path);
+    *placed = Placement::FoundExisting;
+    return IsExistsError(error);
 }
 
 // The times are set on the handle that wrote the partial file and also
@@ -455,6 +489,24 @@ void WorkerRun::CloseWorkFile() {
     work_ = INVALID_HANDLE_VALUE;
 }
 
+// Hands the helper the streams of every entry this run will unpack, in order.
+// An entry the index cannot give ends the list; the run stops there anyway.
+void WorkerRun::StartUnpackingAhead(const PackageView& package, const GroupPlan plans[3]) {
+    std::vector<AheadSource> sources;
+    for (int p = 0; p < 3; ++p) {
+        if (!plans[p].Taken)
+            continue;
+        GroupRange range = package.Group(plans[p].Group);
+        for (uint32_t i = 0; i < range.Count; ++i) {
+            PackageEntry entry;
+            if (!package.Entry(range.First + i, &entry))
+                break;
+            sources.push_back({package.Stream(entry), entry.CompressedLength, entry.Size});
+        }
+    }
+    ahead_.Start(context_.InstallDir, sources);
+}
+
 void WorkerRun::FinishRun() {
     // The Finish page's text for each way a run can stop; %s is the path named.
     static const struct {
@@ -493,8 +545,10 @@ DWORD WorkerRun::Run() {
     if (package.Validate() != PackageFault::kOk)
         Fail(kPackageDamaged, "");
     // Before the first folder or file is made below the install folder.
-    if (outcome_ == kRunning)
+    if (outcome_ == kRunning) {
         SecureInstallFolder(context_);
+        StartUnpackingAhead(package, plans);
+    }
 
     for (const GroupPlan& plan : plans) {
         if (outcome_ != kRunning)
@@ -510,9 +564,11 @@ DWORD WorkerRun::Run() {
                 break;
             }
             InstallEntry(package, entry, plan.Folder);
+            ahead_.Done(entry_++);
         }
     }
 
+    ahead_.Stop();
     CloseWorkFile();
 
     DWORD exitCode = 0;

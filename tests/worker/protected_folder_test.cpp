@@ -345,9 +345,9 @@ TEST_F(ProtectedFolderTest, PlantedPartialFilesAreReplacedNotWrittenThrough) {
     CreateDirectoryA((install + "VTRClient").c_str(), nullptr);
     // Each planted name is a hard link to a file of its own outside.
     const std::string root = install.substr(0, install.size() - strlen("inst\\"));
-    const std::string planted[] = {install + "VTRClient\\~MDPX.part",
-                                   install + kUninstallerFileName + ".part",
-                                   install + kUninstallRecordFileName + ".part"};
+    const std::string planted[] = {
+        install + "VTRClient\\~MDPX.part", install + "~MDPX.part.1", install + "~MDPX.part.32",
+        install + kUninstallerFileName + ".part", install + kUninstallRecordFileName + ".part"};
     std::vector<std::string> outside;
     for (const std::string& name : planted) {
         outside.push_back(root + "outside" + std::to_string(outside.size()) + ".txt");

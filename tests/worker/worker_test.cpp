@@ -231,25 +231,36 @@ TEST(ExtractionWorker, ReadOnlyTargetEndsTheRunNamingIt) {
     ExpectBlockedTargetEndsTheRun(false);
 }
 
+// A small entry is unpacked by the worker, a large one on the second core
+// first: a damaged stream ends the run the same way either way.
 TEST(ExtractionWorker, CorruptEntryFailsAndLeavesNothingUnderItsName) {
-    std::string install = MakeScratchDir("worker_corrupt");
-    TestPackage package = QuietSample();
-    std::vector<uint8_t> index, payload;
-    BuildBlobs(package, &index, &payload);
-    const PackageEntry* entries = reinterpret_cast<const PackageEntry*>(index.data() + 600);
-    payload[entries[2].PayloadOffset + entries[2].CompressedLength / 2] ^= 0x55;
-    WorkerHarness harness;
-    harness.Prepare(package, install, nullptr, &payload);
-    ASSERT_TRUE(harness.Run());
-    std::string target = install + "VTRClient\\VTRClient.exe";
-    EXPECT_EQ(harness.ExitCode, 0u);
-    EXPECT_EQ(g_SetupContext.Failed, 1u);
-    EXPECT_EQ(std::string(g_SetupContext.ErrorText), "解压文件" + target + "错误。");
-    EXPECT_FALSE(PathExists(target));
-    EXPECT_FALSE(PathExists(install + "VTRClient\\~MDPX.part"));
-    ExpectInstalled(install, package.Files[0]);
-    ExpectInstalled(install, package.Files[1]);
-    EXPECT_FALSE(PathExists(install + "VTRClient\\empty.dat")) << "nothing after it";
+    for (size_t size : {size_t(7000), size_t(300000)}) {
+        SCOPED_TRACE("client program of " + std::to_string(size) + " bytes");
+        std::string install = MakeScratchDir("worker_corrupt");
+        TestPackage package = QuietSample();
+        std::string& bytes = package.Files[2].Bytes;
+        bytes.clear();
+        for (unsigned i = 0; bytes.size() < size; ++i)
+            bytes += std::to_string(i * 7919u % 100003u) + ",";
+        bytes.resize(size);
+        std::vector<uint8_t> index, payload;
+        BuildBlobs(package, &index, &payload);
+        const PackageEntry* entries = reinterpret_cast<const PackageEntry*>(index.data() + 600);
+        payload[entries[2].PayloadOffset + entries[2].CompressedLength / 2] ^= 0x55;
+        WorkerHarness harness;
+        harness.Prepare(package, install, nullptr, &payload);
+        ASSERT_TRUE(harness.Run());
+        std::string target = install + "VTRClient\\VTRClient.exe";
+        EXPECT_EQ(harness.ExitCode, 0u);
+        EXPECT_EQ(g_SetupContext.Failed, 1u);
+        EXPECT_EQ(std::string(g_SetupContext.ErrorText), "解压文件" + target + "错误。");
+        EXPECT_FALSE(PathExists(target));
+        EXPECT_FALSE(PathExists(install + "VTRClient\\~MDPX.part"));
+        EXPECT_FALSE(PathExists(install + "~MDPX.part.1"));
+        ExpectInstalled(install, package.Files[0]);
+        ExpectInstalled(install, package.Files[1]);
+        EXPECT_FALSE(PathExists(install + "VTRClient\\empty.dat")) << "nothing after it";
+    }
 }
 
 TEST(ExtractionWorker, StalePartialFileFromAnEarlierRunIsReplaced) {

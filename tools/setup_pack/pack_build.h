@@ -16,7 +16,7 @@ struct PackBuildOptions {
     std::string ClientRunArgs = "Install";
     bool ServerRun = true;
     bool ClientRun = true;
-    int Level = 5;
+    int Level = 9;
     int Jobs = 0;            // 0: one per processor
     std::string TemplateExe; // the prebuilt setup.exe
     std::string OutputExe;

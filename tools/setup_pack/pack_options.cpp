@@ -29,7 +29,7 @@ const char kUsageText[] =
     "  --client-run-args TEXT at most 19 bytes in code page 936); likewise for the client.\n"
     "  --no-server-run        do not run the server program after installing.\n"
     "  --no-client-run        do not run the client program after installing.\n"
-    "  --level N              zlib compression level, 1 (fastest) to 9 (smallest); default 5.\n"
+    "  --level N              zlib compression level, 1 (fastest) to 9 (smallest); default 9.\n"
     "  --jobs N               compression threads (1-64); default one per processor. The output\n"
     "                         does not depend on it.\n"
     "  --template FILE        the prebuilt setup program; default setup.exe beside setup-pack.\n"

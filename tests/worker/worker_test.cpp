@@ -304,10 +304,13 @@ TEST(ExtractionWorker, CancelBeforeTheFirstEntryUnpacksNothing) {
     CloseHandle(g_SetupContext.CancelEvent);
 }
 
-TEST(ExtractionWorker, CancelDuringAnEntryStopsBeforeIt) {
-    // Signalled when entry 7 starts: entries 0..6 are in place, 7 is not.
+// Cancels when entry 7 starts: entries 0..6 are in place, 7 and later are
+// not. Each file is `growth` bytes a position larger than the one before.
+void ExpectCancelDuringEntry7(size_t growth) {
     std::string install = MakeScratchDir("worker_cancel_middle");
     TestPackage package = ManyFilesPackage(5);
+    for (size_t i = 0; i < package.Files.size(); ++i)
+        package.Files[i].Bytes.resize(package.Files[i].Bytes.size() + growth * i, 'x');
     WorkerHarness harness;
     harness.Prepare(package, install);
     const std::string trigger = "抽取：Reading ... " + package.Files[7].RelativePath + " ";
@@ -320,10 +323,25 @@ TEST(ExtractionWorker, CancelDuringAnEntryStopsBeforeIt) {
     EXPECT_EQ(g_SetupContext.Failed, 1u);
     EXPECT_EQ(std::string(g_SetupContext.ErrorText), "用户终止。");
     EXPECT_EQ(harness.ProgressPosition(), 7);
-    for (int i = 0; i < 7; ++i)
-        ExpectInstalled(install, package.Files[i]);
-    EXPECT_FALSE(PathExists(TargetOf(install, package.Files[7])));
+    for (size_t i = 0; i < package.Files.size(); ++i) {
+        if (i < 7)
+            ExpectInstalled(install, package.Files[i]);
+        else
+            EXPECT_FALSE(PathExists(TargetOf(install, package.Files[i]))) << i;
+    }
+    for (int spare = 1; spare <= 32; ++spare)
+        EXPECT_FALSE(PathExists(install + "~MDPX.part." + std::to_string(spare))) << spare;
     CloseHandle(g_SetupContext.CancelEvent);
+}
+
+TEST(ExtractionWorker, CancelDuringAnEntryStopsBeforeIt) {
+    ExpectCancelDuringEntry7(0);
+}
+
+// The second core unpacks the last (largest) entries first: the stop leaves
+// none of them behind, under a spare name or their own.
+TEST(ExtractionWorker, CancelWhileLaterEntriesAreUnpackedAheadLeavesNoneOfThem) {
+    ExpectCancelDuringEntry7(60000);
 }
 
 TEST(ExtractionWorker, TakenGroupWithoutEntriesOnlyTriesItsBackupFolder) {

@@ -92,8 +92,11 @@ class CancelTest : public ::testing::Test {
         RunOutcome run;
         WizardDriver driver;
         if (!ReachInstalling(&driver)) {
+            // A box instead of the wizard (start-up refused the program) says why.
+            HWND box = driver.Frame() ? nullptr : driver.FindMessageBox();
+            std::string shown = box ? ", box \"" + driver.ItemText(box, 0xFFFF) + "\"" : "";
             run.Story = driver.Frame() ? "Installing page never came"
-                                       : "no wizard, program ended with " +
+                                       : "no wizard" + shown + ", program ended with " +
                                              std::to_string(driver.WaitForExit(5000));
             return run;
         }

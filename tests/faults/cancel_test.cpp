@@ -106,6 +106,13 @@ class CancelTest : public ::testing::Test {
         WizardDriver::WaitUntil([&] { return driver.PageIndex() >= 4; }, 2000);
         int page = driver.PageIndex();
         run.Story = "page " + std::to_string(page);
+        if (page < 4) {
+            HWND box = driver.FindMessageBox();
+            run.Story += driver.HasExited()
+                             ? ", program ended with " + std::to_string(driver.WaitForExit(0))
+                             : ", program running" +
+                                   (box ? ", box \"" + driver.ItemText(box, 0xFFFF) + "\"" : "");
+        }
         if (page == 4) {
             driver.ClickFrameButton(IDCANCEL);
             // The question, or the end of an installation that finished

@@ -9,6 +9,7 @@
  * size-limited filesystem for the test prefix. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <pthread.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -21,12 +22,14 @@
 static long long g_left = -1;
 static char g_dir[4096];
 static char g_refused[4096];
-static int g_ready;
+static int g_limited; /* set once, before any charge */
 
-static void Init(void) {
-    if (g_ready)
-        return;
-    g_ready = 1;
+/* The installer writes from two threads (the worker and its helper): the
+ * control is read once and the budget spent under a lock. */
+static pthread_once_t g_once = PTHREAD_ONCE_INIT;
+static pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
+
+static void ReadControl(void) {
     const char* control = getenv("FAULT_FULL_CONTROL");
     FILE* file = control && *control ? fopen(control, "r") : NULL;
     if (!file)
@@ -34,8 +37,10 @@ static void Init(void) {
     char bytes[64] = "";
     if (fgets(g_dir, sizeof g_dir, file) && fgets(bytes, sizeof bytes, file)) {
         g_dir[strcspn(g_dir, "\r\n")] = '\0';
-        if (g_dir[0])
+        if (g_dir[0]) {
             g_left = atoll(bytes);
+            g_limited = g_left >= 0;
+        }
     }
     fclose(file);
     snprintf(g_refused, sizeof g_refused, "%s.refused", control);
@@ -66,20 +71,25 @@ static int OnSmallDrive(int fd) {
 
 /* How many of count bytes fit; -1 (errno ENOSPC) when none does. */
 static ssize_t Charge(int fd, size_t count) {
-    Init();
-    if (g_left < 0 || count == 0 || !OnSmallDrive(fd))
+    pthread_once(&g_once, ReadControl);
+    if (!g_limited || count == 0 || !OnSmallDrive(fd))
         return (ssize_t)count;
+    pthread_mutex_lock(&g_lock);
+    ssize_t allowed = (ssize_t)count;
     if (g_left == 0) {
         NoteRefusal();
+        allowed = -1;
+    } else {
+        if ((long long)count > g_left) {
+            NoteRefusal();
+            allowed = (ssize_t)g_left;
+        }
+        g_left -= (long long)allowed;
+    }
+    pthread_mutex_unlock(&g_lock);
+    if (allowed < 0)
         errno = ENOSPC;
-        return -1;
-    }
-    if ((long long)count > g_left) {
-        NoteRefusal();
-        count = (size_t)g_left;
-    }
-    g_left -= (long long)count;
-    return (ssize_t)count;
+    return allowed;
 }
 
 static ssize_t RealWrite(int fd, const void* buf, size_t count) {

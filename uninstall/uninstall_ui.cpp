@@ -1,7 +1,5 @@
 #include "uninstall/uninstall_ui.h"
 
-#include "core/screen_dpi.h"
-
 #include "record/record_trust.h"
 
 #include <commctrl.h>
@@ -26,6 +24,16 @@ LRESULT CALLBACK ProgressProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 // right whatever the system's code page.
 int Box(const std::string& text, const std::string& caption, UINT flags) {
     return MessageBoxW(nullptr, WideFromGbk(text).c_str(), WideFromGbk(caption).c_str(), flags);
+}
+
+// The program is DPI-aware (its manifest says so): sizes laid out for 96 DPI
+// grow with the screen's DPI, as its font does.
+int ScreenDpi() {
+    HDC screen = GetDC(nullptr);
+    int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen)
+        ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
 }
 
 HICON ProgramIcon(int widthMetric, int heightMetric) {

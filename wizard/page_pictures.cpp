@@ -60,6 +60,14 @@ HBITMAP MakeBitmap(const std::vector<uint32_t>& pixels, int width, int height) {
 
 } // namespace
 
+int ScreenDpi() {
+    HDC screen = GetDC(nullptr);
+    int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen)
+        ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
+}
+
 void FitPicture(HWND dialog, int bitmapId, const RECT& units) {
     HWND control = FindPicture(dialog);
     if (!control)

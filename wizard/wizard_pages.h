@@ -5,7 +5,6 @@
 
 #include <cstdint>
 
-#include "core/screen_dpi.h"
 #include "package/package_format.h"
 
 enum WizardPage { Welcome = 0, Location, Options, Confirm, Installing, Finish, kPageCount };
@@ -28,6 +27,8 @@ int BrowseForFolder(HWND owner, char* buffer, int size);
 // header picture in their templates, in dialog units.
 extern const RECT kSidePictureUnits;
 extern const RECT kHeaderPictureUnits;
+// The screen's DPI as this (system-aware) program sees it.
+int ScreenDpi();
 // Gives the dialog's picture control the bitmap scaled to fill units at the
 // dialog's font and DPI; the control keeps the template's picture if that
 // fails. ReleasePicture takes the picture back and deletes it (WM_DESTROY).

@@ -11,17 +11,27 @@ const char kKeptTargetBytes[] = "[user]\r\nedited=by hand\r\n";
 
 namespace {
 
+const char kUnlisted[] = "<folder not listed: error ";
+
 void Walk(const std::string& root, const std::string& relative, TreeSnapshot* out) {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((root + relative + "*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
+    if (search == INVALID_HANDLE_VALUE) {
+        // A folder that cannot be listed (another program holds it open
+        // for deletion) is named, not taken for an empty one.
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+            (*out)[relative + "*"] = kUnlisted + std::to_string(error);
         return;
+    }
     do {
         if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0)
             continue;
         std::string path = relative + found.cFileName;
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            Walk(root, path + "\\", out);
+            // A link to a folder is not walked into: it may lead back up.
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                Walk(root, path + "\\", out);
         } else {
             std::string bytes;
             if (!ReadBytes(root + path, &bytes))
@@ -68,6 +78,10 @@ FaultScene::FaultScene(const std::string& name) {
 
 std::string FaultScene::CheckNothingLost() const {
     TreeSnapshot after = SnapshotTree(Root);
+    for (const auto& file : after) {
+        if (file.second.compare(0, strlen(kUnlisted), kUnlisted) == 0)
+            return "could not list " + file.first + " " + file.second;
+    }
     for (const auto& file : Before) {
         auto now = after.find(file.first);
         if (now == after.end())

@@ -269,25 +269,55 @@ int RunProcess(const std::string& commandLine, DWORD timeoutMs,
             environment.append(entry.c_str(), entry.size() + 1);
         environment.push_back('\0');
     }
+    // Everything the program starts runs in a job with it, so a program that
+    // hands its work to another process (the uninstaller's temporary copy)
+    // counts as running until that process has ended too. Under Wine the
+    // desktop process is started by whichever program first needs it: this
+    // one asks for it now, so it does not land in the job.
+    GetDesktopWindow();
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    if (job == nullptr)
+        return -1;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     std::string line = commandLine;
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0,
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED,
                         environment.empty() ? nullptr : &environment[0],
-                        workingDir.empty() ? nullptr : workingDir.c_str(), &startup, &process))
+                        workingDir.empty() ? nullptr : workingDir.c_str(), &startup, &process) ||
+        !AssignProcessToJobObject(job, process.hProcess)) {
+        if (process.hProcess != nullptr) {
+            TerminateProcess(process.hProcess, 1);
+            CloseHandle(process.hThread);
+            CloseHandle(process.hProcess);
+        }
+        CloseHandle(job);
         return -1;
+    }
+    ResumeThread(process.hThread);
     CloseHandle(process.hThread);
-    int result;
-    if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
-        TerminateProcess(process.hProcess, 1);
-        WaitForSingleObject(process.hProcess, 5000);
-        result = -2;
-    } else {
+    DWORD started = GetTickCount();
+    auto jobEnded = [job] {
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
+        return QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
+                                         sizeof accounting, nullptr) &&
+               accounting.ActiveProcesses == 0;
+    };
+    bool ended = WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0;
+    while (ended && !jobEnded()) {
+        ended = GetTickCount() - started < timeoutMs;
+        Sleep(10);
+    }
+    int result = -2;
+    if (ended) {
         DWORD code = 0;
         GetExitCodeProcess(process.hProcess, &code);
         result = static_cast<int>(code);
+    } else {
+        TerminateJobObject(job, 1);
+        WaitForSingleObject(process.hProcess, 5000);
     }
     CloseHandle(process.hProcess);
+    CloseHandle(job);
     return result;
 }

@@ -94,8 +94,9 @@ bool FindProgramPlaces(const std::string& exe, ProgramPlaces* places);
 // uninstaller); empty when it has none.
 std::vector<uint8_t> ProgramResource(const std::string& exe, const char* type, int id);
 
-// Runs a command line and waits up to timeoutMs; returns the exit code, or
-// -1 when it could not start, -2 on time-out (the child is then killed).
+// Runs a command line and waits up to timeoutMs for it and every process it
+// started; returns its exit code, or -1 when it could not start, -2 on
+// time-out (all of them are then killed).
 // extraEnvironment entries ("NAME=value") are added to the inherited ones.
 int RunProcess(const std::string& commandLine, DWORD timeoutMs = 60000,
                const std::vector<std::string>& extraEnvironment = {},

@@ -5,6 +5,7 @@ set(NEUTRAL_SOURCES
     core/config_values.cpp
     core/work_paths.cpp
     core/drive_choice.cpp
+    package/crc32_fold.cpp
     package/package_digest.cpp
     package/package_reader.cpp
     package/package_writer.cpp

@@ -1,5 +1,6 @@
 #include "package/package_digest.h"
 
+#include "package/crc32_fold.h"
 #include "package/package_format.h"
 
 #include <climits>
@@ -12,6 +13,12 @@ static const int kPartResourceIds[kDigestPartCount] = {kConfigResourceId, kIndex
 
 uint32_t ExtendCrc32(uint32_t crc, const void* data, size_t size) {
     const Bytef* at = static_cast<const Bytef*>(data);
+    if (size >= kCrc32FoldMinimum && Crc32FoldAvailable()) {
+        size_t folded = size & ~size_t(15);
+        crc = FoldCrc32(crc, at, folded);
+        at += folded;
+        size -= folded;
+    }
     uLong value = crc;
     while (size > 0) {
         // crc32 takes a uInt length; feed larger spans in pieces.

@@ -1,4 +1,5 @@
 #include "native/tests/exact_bytes.h"
+#include "package/crc32_fold.h"
 #include "package/package_digest.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +9,20 @@
 #include <vector>
 #include <zlib.h>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#endif
+
 namespace {
+
+bool ProcessorHasCarrylessMultiply() {
+#if defined(__x86_64__) || defined(__i386__)
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (ecx & bit_PCLMUL) && (ecx & bit_SSE4_1);
+#else
+    return false;
+#endif
+}
 
 // Three resources in heap blocks of exactly their size; the payload spans
 // several check pieces so a flip can land in the first, a middle or the last.
@@ -163,6 +177,37 @@ TEST(PackageDigest, EmptyResourcesHaveAZeroCrc) {
     EXPECT_EQ(part.Size, 0u);
     EXPECT_EQ(part.Crc, 0u);
     EXPECT_EQ(ExtendCrc32(0, "123456789", 9), 0xCBF43926u); // the CRC-32 check value
+}
+
+// The folding against zlib's table method: every length class (whole 64-byte
+// steps, 16-byte steps after them, a tail for the table), any starting value,
+// each span in a block of exactly its size so a read past it is caught.
+TEST(PackageDigest, FoldedCrcAgreesWithZlib) {
+    const bool folds = ProcessorHasCarrylessMultiply();
+    EXPECT_EQ(Crc32FoldAvailable(), folds);
+    const size_t sizes[] = {1,   15,  63,  64,  65,  79,   80,   127,
+                            128, 129, 191, 192, 208, 1000, 4111, 65543};
+    const uint32_t starts[] = {0, 0xFFFFFFFFu, 0x12345678u};
+    for (size_t size : sizes) {
+        std::string bytes(size, '\0');
+        for (size_t i = 0; i < size; ++i)
+            bytes[i] = static_cast<char>((i * 2654435761u) >> 11);
+        std::vector<char> block = ExactBytes(bytes);
+        const auto* data = reinterpret_cast<const uint8_t*>(block.data());
+        for (uint32_t start : starts) {
+            uint32_t expected = static_cast<uint32_t>(
+                crc32(start, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(size)));
+            EXPECT_EQ(ExtendCrc32(start, data, size), expected) << size << " from " << start;
+            if (folds && size >= kCrc32FoldMinimum && size % 16 == 0)
+                EXPECT_EQ(FoldCrc32(start, data, size), expected) << size << " from " << start;
+        }
+        // In pieces that split the folding's steps, as the check reads.
+        if (size > 0) {
+            uint32_t pieces = ExtendCrc32(0, data, size / 3);
+            pieces = ExtendCrc32(pieces, data + size / 3, size - size / 3);
+            EXPECT_EQ(pieces, ExtendCrc32(0, data, size)) << size;
+        }
+    }
 }
 
 } // namespace

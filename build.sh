@@ -22,7 +22,7 @@ log() { printf '==> %s\n' "$*" >&2; }
 APT_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libz-mingw-w64-dev
     wine wine64 xvfb xauth fonts-wqy-microhei fonts-wine imagemagick x11-utils
     zip unzip ninja-build cmake bc clang libclang-rt-14-dev zlib1g-dev gcc-multilib
-    osslsigncode openssl nsis softhsm2 libengine-pkcs11-openssl)
+    osslsigncode openssl nsis softhsm2 libengine-pkcs11-openssl qemu-user-static)
 
 # From fonts-wine: the font of the caption buttons (see add_caption_font).
 CAPTION_FONT=/usr/share/wine/fonts/marlett.ttf
@@ -34,7 +34,7 @@ install_packages() {
     local missing=0
     for tool in i686-w64-mingw32-g++-posix x86_64-w64-mingw32-g++-posix /usr/lib/wine/wine64 \
         Xvfb xauth import xwininfo zip unzip ninja cmake bc clang++ osslsigncode openssl \
-        softhsm2-util; do
+        softhsm2-util qemu-i386-static; do
         command -v "$tool" >/dev/null 2>&1 || missing=1
     done
     [ -f /usr/i686-w64-mingw32/lib/libz.a ] || missing=1

@@ -2,8 +2,10 @@
 // CRC-32 of the gzip polynomial over large spans by carry-less multiplication
 // (PCLMULQDQ), folding 64 bytes a step: several times the speed of the table
 // method, which start-up's check of the whole program feels.
-#include <cstddef>
-#include <cstdint>
+// C headers: the 32-bit check (tools/check_fold_i386.sh) builds this code
+// where no 32-bit C++ library is installed.
+#include <stddef.h>
+#include <stdint.h>
 
 // The shortest span the folding takes; shorter ones are not worth it.
 constexpr size_t kCrc32FoldMinimum = 64;

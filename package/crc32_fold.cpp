@@ -6,23 +6,24 @@
 #include <cpuid.h>
 #include <immintrin.h>
 
+#define FOLD_ISA __attribute__((target("sse4.1,pclmul")))
 // Windows keeps a 32-bit thread's stack only 4-byte aligned; the folding's
 // 16-byte values may be spilled to it.
 #if defined(__i386__)
-#define FOLD_TARGET __attribute__((target("sse4.1,pclmul"), force_align_arg_pointer))
+#define FOLD_ENTRY FOLD_ISA __attribute__((force_align_arg_pointer))
 #else
-#define FOLD_TARGET __attribute__((target("sse4.1,pclmul")))
+#define FOLD_ENTRY FOLD_ISA
 #endif
 
 namespace {
 
-__attribute__((target("sse4.1,pclmul"))) inline __m128i Load(const uint8_t* at) {
+FOLD_ISA inline __m128i Load(const uint8_t* at) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
 }
 
 // Folds a into the next 128 bits b: a's halves carried forward by the
 // distance the constants in by stand for.
-__attribute__((target("sse4.1,pclmul"))) inline __m128i Fold(__m128i a, __m128i b, __m128i by) {
+FOLD_ISA inline __m128i Fold(__m128i a, __m128i b, __m128i by) {
     __m128i low = _mm_clmulepi64_si128(a, by, 0x00);
     __m128i high = _mm_clmulepi64_si128(a, by, 0x11);
     return _mm_xor_si128(_mm_xor_si128(high, low), b);
@@ -34,7 +35,7 @@ __attribute__((target("sse4.1,pclmul"))) inline __m128i Fold(__m128i a, __m128i 
 // across 512 and 128 bits, then 64 to 32, and the Barrett reduction's
 // polynomial and quotient (Gopal et al., "Fast CRC Computation for Generic
 // Polynomials Using PCLMULQDQ Instruction", Intel, 2009).
-FOLD_TARGET uint32_t FoldRegister(uint32_t crc, const uint8_t* data, size_t size) {
+FOLD_ENTRY uint32_t FoldRegister(uint32_t crc, const uint8_t* data, size_t size) {
     const __m128i fold512 = _mm_set_epi64x(0x01c6e41596, 0x0154442bd4);
     const __m128i fold128 = _mm_set_epi64x(0x00ccaa009e, 0x01751997d0);
     const __m128i fold64 = _mm_set_epi64x(0, 0x0163cd6124);
